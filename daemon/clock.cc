@@ -1,0 +1,14 @@
+#include <atomic>
+
+#include "daemon/globals.h"
+
+namespace {
+std::atomic<time_t (*)()> clocksource{nullptr};
+}
+
+time_t nowtime() {
+  time_t (*source)() = clocksource.load();
+  return source ? source() : time(nullptr);
+}
+
+void settestclock(time_t (*source)()) { clocksource.store(source); }

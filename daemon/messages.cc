@@ -1,0 +1,20 @@
+#include <stdio.h>
+#include <syslog.h>
+
+#include "daemon/globals.h"
+
+int nodaemon = 0;
+
+// The log is never opened explicitly, so the identity is the program name.
+void error_msg(const char* text) {
+  if (nodaemon) {
+    fputs(text, stderr);
+    fflush(stderr);
+  }
+  syslog(LOG_DAEMON | LOG_ERR, "%s\n", text);
+}
+
+void info_msg(const char* text) {
+  if (nodaemon) fputs(text, stderr);
+  syslog(LOG_DAEMON | LOG_INFO, "%s\n", text);
+}

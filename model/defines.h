@@ -1,0 +1,62 @@
+// Fixed table sizes and the codes shared by every subsystem.
+#ifndef KESTREL_MODEL_DEFINES_H_
+#define KESTREL_MODEL_DEFINES_H_
+
+constexpr int MAXNODES = 512;
+constexpr int MAXCHASSIS = 100;
+constexpr int MAXFANS = 64;
+constexpr int MAXTEMPS = 192;
+constexpr int MAXVOLTS = 192;
+constexpr int MAXDISCS = 32;
+constexpr int MAXIPMISENSORS = 512;  // registered IPMI sensors per node
+constexpr int MSGLEN = 512;          // per-node message buffer
+constexpr int NAMELEN = 96;          // sensor long and short names (95 chars)
+constexpr int FIELDLEN = 50;         // $NODE fields (49 chars)
+
+// Sensor kinds.
+enum { FAN = 0, TEMP = 1, VOLT = 2, DISC = 3 };
+
+// Columns of a limit row.
+enum { CRITLOW = 0, ALERTLOW = 1, ALERTHIGH = 2, CRITHIGH = 3 };
+
+// Node command codes, also the REST task codes.
+enum {
+  POWEROFF = 0,
+  POWERON = 1,
+  RESET = 2,
+  STATUS = 3,
+  GETDATA = 4,
+  NONE = 5,
+  QUIT = 6,
+  LOGIN = 7
+};
+
+// Discrete health values, stored as readings.
+enum {
+  IPMI_DISC_HEALTHY = 0,
+  IPMI_DISC_WARN = 1,
+  IPMI_DISC_CRIT = 2,
+  IPMI_DISC_UNKNOWN = 3
+};
+
+// Power-supply (sensor type 08h) event offsets.
+enum {
+  IPMI_PS_PRESENT = 0,
+  IPMI_PS_FAIL = 1,
+  IPMI_PS_PREDFAIL = 2,
+  IPMI_PS_ACLOST = 3
+};
+
+// Battery (sensor type 29h) event offsets.
+enum { IPMI_BAT_LOW = 0, IPMI_BAT_FAIL = 1, IPMI_BAT_PRESENT = 2 };
+
+// States of the e-mail sender.
+enum {
+  ALERT_STATUS_IDLE = 0,
+  ALERT_STATUS_SPUN = 1,
+  ALERT_STATUS_BUSY = 2,
+  ALERT_STATUS_DONE = 3,
+  ALERT_STATUS_ERROR = 4
+};
+
+#endif  // KESTREL_MODEL_DEFINES_H_

@@ -1,0 +1,2 @@
+// PLACEHOLDER: replaced when this subsystem lands.
+int main() { return 1; }
