@@ -1,0 +1,39 @@
+"""Small helpers shared by the harness modules and the tests."""
+
+import os
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+ASSETS = os.path.join(ROOT, "tests", "assets")
+
+
+def build_dir():
+    """The build whose binaries the process tests run (KESTREL_BUILD)."""
+    return os.environ.get("KESTREL_BUILD", os.path.join(ROOT, "build"))
+
+
+def binary(name):
+    path = os.path.join(build_dir(), name)
+    if not os.access(path, os.X_OK):
+        raise RuntimeError("%s is not built (looked in %s)" % (name, build_dir()))
+    return path
+
+
+def wait_until(predicate, timeout, interval=0.05, what="condition"):
+    """Polls predicate until it returns a true value; returns that value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise AssertionError("timed out after %.1f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def read_text(path):
+    try:
+        with open(path, "r", errors="replace") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""

@@ -1,0 +1,33 @@
+import os
+import sys
+
+import pytest
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+
+from tests.harness import daemon  # noqa: E402
+
+
+@pytest.fixture
+def datadir(tmp_path):
+    d = tmp_path / "data"
+    d.mkdir()
+    return str(d)
+
+
+@pytest.fixture
+def start_kestrel(datadir):
+    """Starts kestrel processes; stops every one of them after the test."""
+    started = []
+
+    def start(chassis_text=None, cluster_text=None, **kwargs):
+        if chassis_text is not None:
+            daemon.write_config(datadir, chassis_text, cluster_text or "")
+        k = daemon.Kestrel(datadir, **kwargs).start()
+        started.append(k)
+        return k
+
+    yield start
+    for k in started:
+        if k.running():
+            k.stop()
