@@ -1,4 +1,135 @@
-// PLACEHOLDER: replaced when this subsystem lands.
+// The command pipe: the daemon's only input while it runs. Other programs
+// (switchyard) write text lines into the FIFO; the main loop drains it once
+// per pass and executes each complete line in order, on the main thread.
+#include "output/commandpipe.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "alerts/alerts.h"
+#include "daemon/globals.h"
 #include "model/datastructs.h"
-void cluster::setupcommandfifo(char*) { commandfifo = -1; }
-void cluster::processcommandfifo() {}
+
+namespace {
+
+constexpr size_t READLEN = 8192;
+constexpr size_t MSGBUFLEN = 1500;
+// A writer that never stops must not hold the main loop in the drain; what
+// is left stays in the pipe for the next pass.
+constexpr int MAXREADSPERPASS = 128;
+
+struct keyword {
+  const char* text;
+  int code;
+};
+
+// Tested in this order; the first match decides.
+const keyword keywords[] = {
+    {"$DO_POWER_ON", POWERON},
+    {"$DO_POWER_OFF", POWEROFF},
+    {"$DO_RESET", RESET},
+};
+
+const char* const TESTEMAIL = "$TEST_EMAIL";
+
+const char* failuretext(int code) {
+  switch (code) {
+    case POWERON:
+      return "Failed to issue power on command to %s\n";
+    case POWEROFF:
+      return "Failed to issue power off command to %s\n";
+    default:
+      return "Failed to issue power reset command to %s\n";
+  }
+}
+
+void runcommandline(cluster* c, const char* line) {
+  commandmatch m = matchcommand(line);
+  if (m.testemail) {
+    error_msg("test email requested");
+    pendingalerts.testemail();
+    return;
+  }
+  if (m.code == NONE) return;
+  if (c->command(m.name, m.code) != 0) {
+    char msg[MSGBUFLEN];
+    snprintf(msg, MSGBUFLEN - 1, failuretext(m.code), m.name);
+    error_msg(msg);
+  }
+}
+
+void reporttoolong() {
+  error_msg("Skipping a command line of 1024 or more characters\n");
+}
+
+}  // namespace
+
+commandmatch matchcommand(const char* line) {
+  size_t len = strlen(line);
+  for (const keyword& k : keywords) {
+    size_t klen = strlen(k.text);
+    if (strncmp(line, k.text, klen) != 0) continue;
+    // One separator character follows the keyword, whatever it is; a line
+    // that ends before the name gives an empty name.
+    const char* name = len > klen ? line + klen + 1 : line + len;
+    return {k.code, false, name};
+  }
+  if (strncmp(line, TESTEMAIL, strlen(TESTEMAIL)) == 0) return {NONE, true, ""};
+  return {NONE, false, ""};
+}
+
+void splitcommandlines(std::string& partial, const char* data, size_t len,
+                       const std::function<void(const char*)>& online,
+                       const std::function<void()>& ontoolong) {
+  size_t start = 0;
+  for (size_t i = 0; i < len; i++) {
+    if (data[i] != '\n') continue;
+    size_t seg = i - start;
+    if (partial.size() + seg >= MAXCOMMANDLINE) {
+      ontoolong();
+    } else {
+      partial.append(data + start, seg);
+      online(partial.c_str());
+    }
+    partial.clear();
+    start = i + 1;
+  }
+  // Keep the unfinished line for the next read. Once it reaches the limit it
+  // is known to be skipped, so the rest of it need not be kept.
+  size_t room = MAXCOMMANDLINE - partial.size();
+  size_t rest = len - start;
+  partial.append(data + start, rest < room ? rest : room);
+}
+
+void cluster::setupcommandfifo(char* path) {
+  unlink(path);
+  if (mkfifo(path, 0600) != 0) error_msg("Failed to generate command fifo\n");
+  commandfifo = open(path, O_RDONLY | O_NONBLOCK);
+  if (commandfifo == -1) error_msg("Failed to open command fifo\n");
+}
+
+void cluster::processcommandfifo() {
+  char buf[READLEN];
+  auto online = [this](const char* line) { runcommandline(this, line); };
+  for (int reads = 0; reads < MAXREADSPERPASS;) {
+    ssize_t n = read(commandfifo, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) {
+      // Every writer has closed its end: nothing will finish a fragment
+      // left behind, and it must not run into the next writer's first line.
+      if (!commandpartial.empty()) {
+        error_msg("Ignoring a command line without a line feed\n");
+        commandpartial.clear();
+      }
+      return;
+    }
+    if (n < 0) return;  // empty while a writer holds it open, or no pipe
+    splitcommandlines(commandpartial, buf, static_cast<size_t>(n), online,
+                      reporttoolong);
+    reads++;
+  }
+}

@@ -1,0 +1,31 @@
+// The command pipe: line splitting and the keyword table.
+#ifndef KESTREL_OUTPUT_COMMANDPIPE_H_
+#define KESTREL_OUTPUT_COMMANDPIPE_H_
+
+#include <stddef.h>
+
+#include <functional>
+#include <string>
+
+// Longest command line kept, plus one: lines this long or longer are skipped.
+constexpr size_t MAXCOMMANDLINE = 1024;
+
+// What one command line asks for.
+struct commandmatch {
+  int code;          // POWERON, POWEROFF or RESET; NONE for other lines
+  bool testemail;    // the line asks for a test e-mail
+  const char* name;  // node name inside the line; "" unless a power keyword
+};
+
+// Matches one line (without its line feed) against the keyword table.
+commandmatch matchcommand(const char* line);
+
+// Splits `len` bytes read from the pipe into lines. `partial` holds the bytes
+// after the last line feed between calls (at most MAXCOMMANDLINE of them).
+// Each complete line goes to `online` without its line feed; each line of
+// MAXCOMMANDLINE characters or more goes to `ontoolong` instead.
+void splitcommandlines(std::string& partial, const char* data, size_t len,
+                       const std::function<void(const char*)>& online,
+                       const std::function<void()>& ontoolong);
+
+#endif  // KESTREL_OUTPUT_COMMANDPIPE_H_
