@@ -1,7 +1,84 @@
-// PLACEHOLDER: replaced when this subsystem lands.
+// The status pipe: each reader that opens nodewatch.dat gets one snapshot
+// of every node, then end-of-file. A detached thread serves the readers for
+// the whole run and only reads the node records.
 #include "output/statuspipe.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <string>
+
+#include "daemon/globals.h"
 #include "model/datastructs.h"
-void* outputThread(void*) { for (;;) pause(); }
-void formatstatusrecord(node*, std::string&) {}
-void cluster::outputfifo() {}
+#include "output/valuetext.h"
+
+namespace {
+
+// Writes all of text; false once the reader has gone (EPIPE) or on any
+// other write error, which abandons the rest of the snapshot.
+bool writeall(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+void formatstatusrecord(node* n, std::string& out) {
+  chassis* c = n->thischassis;
+  char head[600];
+  snprintf(head, sizeof head, "$TIME %x\n$NODE 1 %s\n$$DEAD %i\n$$FAN",
+           static_cast<unsigned int>(n->lastupdate.load()), n->name,
+           n->isdead() ? 1 : 0);
+  out += head;
+  // Each value is read once; no two need to come from the same moment.
+  for (int i = 0; i < c->numfans; i++) appendint(out, truncint(n->fan[i]));
+  out += "\n$$TEMP";
+  for (int i = 0; i < c->numtemps; i++) appendint(out, hundredths(n->temp[i]));
+  out += "\n$$VOLT";
+  for (int i = 0; i < c->numvolts; i++) appendint(out, hundredths(n->volt[i]));
+  out += "\n$$DISC";
+  for (int i = 0; i < c->numdiscs; i++) appendint(out, truncint(n->disc[i]));
+  out += "\n$$POWER ";
+  out += n->ispowered() ? "1" : "0";
+  out += "\n";
+}
+
+void cluster::outputfifo() {
+  // Opening a FIFO for writing waits here until a reader opens it. Should
+  // the FIFO have gone, this makes an ordinary file instead.
+  int fd = open(nodewatchdat, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (fd < 0) {
+    fprintf(stderr, "Could not open %s for writing.\n", nodewatchdat);
+    fatalexit(1);
+  }
+  std::string record;
+  for (int i = 0; i < numnodes; i++) {
+    record.clear();
+    formatstatusrecord(&mynodes[i], record);
+    // SIGPIPE is ignored: a reader that left early only fails the write.
+    if (!writeall(fd, record)) break;
+  }
+  close(fd);
+}
+
+void* outputThread(void* thecluster) {
+  cluster* cl = static_cast<cluster*>(thecluster);
+  unlink(nodewatchdat);
+  mkfifo(nodewatchdat, 0444);
+  for (;;) {
+    cl->outputfifo();
+    usleep(50000);
+  }
+  return nullptr;
+}

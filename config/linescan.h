@@ -1,0 +1,39 @@
+// Line reading and field splitting shared by the chassis and cluster files.
+#ifndef KESTREL_CONFIG_LINESCAN_H_
+#define KESTREL_CONFIG_LINESCAN_H_
+
+#include <stddef.h>
+#include <stdio.h>
+
+#include <string>
+
+constexpr int LINELEN = 400;      // line buffer: 398 characters and a newline
+constexpr size_t MAXFIELD = 119;  // longest sensor field or setting value
+
+// Reads the next line into buf (LINELEN bytes); a line longer than the
+// buffer comes in pieces. False at end of file: a last line without a
+// newline is never processed.
+bool readconfigline(FILE* f, char* buf);
+
+// The text after `keyword` and its one separator character, or null when
+// the line does not begin with `keyword`.
+const char* afterkeyword(const char* line, const char* keyword);
+
+// Splits text into at most `count` fields: single spaces separate fields,
+// a double quote toggles quoting and is dropped, and the text ends at a
+// newline, a NUL or a 0xFF byte. Missing fields are empty. False when one
+// of the fields holds more than `limit` characters.
+bool splitfields(const char* text, int count, size_t limit,
+                 std::string* fields);
+
+// A zeroed heap block of `size` bytes holding `text`; configuration strings
+// live for the whole run, so the block is kept and never freed.
+char* keepstring(const std::string& text, size_t size);
+// Keeps any other block made while reading the configuration.
+void keepblock(void* block);
+
+// Prints the formatted message on stderr and ends the process.
+[[noreturn]] void configfatal(int status, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+#endif  // KESTREL_CONFIG_LINESCAN_H_
