@@ -103,6 +103,7 @@ class node {
   // OpenBMC worker (openbmc/worker.cc) and requests (openbmc/requests.cc).
   bool curlInit();
   bool curlAddTask(int task);
+  bool curlAddTaskOnce(int task);  // false when `task` is already queued
   int curlNext();
   static void* curlNodeThread(void* thenode);
   static void* curlLogin(void* thenode);

@@ -1,0 +1,134 @@
+#include "openbmc/replies.h"
+
+#include <limits.h>
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+const char kStatusText[] = "\"status\": \"";
+const char kPowerStateText[] =
+    "\"CurrentPowerState\": \"xyz.openbmc_project.State.Chassis.PowerState.";
+const char kScaleText[] = "\"Scale\":";
+const char kValueText[] = "\"Value\":";
+// The integer after "Scale": or "Value": is read from the ninth character
+// after the start of the name, skipping the one character behind the colon.
+const size_t kNumberOffset = 9;
+
+// Whether the bytes [p, end) begin with `text`.
+bool startswith(const char* p, const char* end, const char* text) {
+  size_t n = strlen(text);
+  return static_cast<size_t>(end - p) >= n && memcmp(p, text, n) == 0;
+}
+
+bool isspace_c(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
+         c == '\r';
+}
+
+long numberafter(const char* found, const char* end) {
+  if (static_cast<size_t>(end - found) <= kNumberOffset) return 0;
+  return readreplyinteger(found + kNumberOffset, end);
+}
+
+}  // namespace
+
+const char* findreplytext(const char* data, size_t len, const char* text) {
+  size_t n = strlen(text);
+  if (data == nullptr || n == 0 || len < n) return nullptr;
+  return static_cast<const char*>(memmem(data, len, text, n));
+}
+
+long readreplyinteger(const char* p, const char* end) {
+  while (p < end && isspace_c(*p)) p++;
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    p++;
+  }
+  long value = 0;
+  for (; p < end && *p >= '0' && *p <= '9'; p++) {
+    int digit = *p - '0';
+    if (value > (LONG_MAX - digit) / 10) {
+      value = LONG_MAX;  // saturate; keeps -value representable
+      continue;
+    }
+    value = value * 10 + digit;
+  }
+  return negative ? -value : value;
+}
+
+int loginreply(const char* data, size_t len) {
+  const char* end = data + len;
+  const char* found = findreplytext(data, len, kStatusText);
+  if (!found) return LOGIN_NOSTATUS;
+  const char* after = found + strlen(kStatusText);
+  return startswith(after, end, "ok") ? LOGIN_OK : LOGIN_REFUSED;
+}
+
+int powerstatereply(const char* data, size_t len) {
+  const char* end = data + len;
+  const char* found = findreplytext(data, len, kPowerStateText);
+  if (!found) return POWERSTATE_UNKNOWN;
+  const char* after = found + strlen(kPowerStateText);
+  if (startswith(after, end, "On")) return POWERSTATE_ON;
+  if (startswith(after, end, "Off")) return POWERSTATE_OFF;
+  return POWERSTATE_UNKNOWN;
+}
+
+int sensorreply(const char* data, size_t len, double* reading) {
+  const char* end = data + len;
+  const char* scale = findreplytext(data, len, kScaleText);
+  if (!scale) return SENSOR_NOSCALE;
+  const char* value = findreplytext(data, len, kValueText);
+  if (!value) return SENSOR_NOVALUE;
+  *reading = scaledreading(numberafter(scale, end), numberafter(value, end));
+  return SENSOR_READING;
+}
+
+double scaledreading(long scale, long value) {
+  // A double holds any power of ten a scale can ask for (very small scales
+  // give an infinite divisor and so a reading of 0), where an integer
+  // divisor would overflow below -9.
+  double divisor = scale < 0 ? pow(10.0, -static_cast<double>(scale)) : 1.0;
+  return static_cast<double>(value) / divisor;
+}
+
+bool jsonescape(const char* in, char* out, size_t outlen) {
+  size_t used = 0;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(in); *p;
+       p++) {
+    char piece[8];
+    if (*p == '"' || *p == '\\') {
+      piece[0] = '\\';
+      piece[1] = static_cast<char>(*p);
+      piece[2] = '\0';
+    } else if (*p < 0x20) {
+      snprintf(piece, sizeof piece, "\\u%04x", *p);
+    } else {
+      piece[0] = static_cast<char>(*p);
+      piece[1] = '\0';
+    }
+    size_t n = strlen(piece);
+    if (used + n >= outlen) {
+      out[used] = '\0';
+      return false;
+    }
+    memcpy(out + used, piece, n);
+    used += n;
+  }
+  out[used] = '\0';
+  return true;
+}
+
+bool formatloginbody(char* out, size_t outlen, const char* user,
+                     const char* password) {
+  // Each character may grow to six; the fields hold at most 49 characters.
+  char u[6 * 64 + 1];
+  char p[6 * 64 + 1];
+  bool whole =
+      jsonescape(user, u, sizeof u) && jsonescape(password, p, sizeof p);
+  int n = snprintf(out, outlen, "{\"data\": [ \"%s\", \"%s\" ] }", u, p);
+  return whole && n >= 0 && static_cast<size_t>(n) < outlen;
+}

@@ -1,0 +1,39 @@
+// Reading OpenBMC REST replies and forming the login body. The replies are
+// not parsed as JSON: each handler looks for a fixed text and reads what
+// follows it. Every function here stays within the bytes it is given, as the
+// library hands replies over in pieces that are not NUL-terminated.
+#ifndef KESTREL_OPENBMC_REPLIES_H_
+#define KESTREL_OPENBMC_REPLIES_H_
+
+#include <stddef.h>
+
+// Results of loginreply.
+enum { LOGIN_NOSTATUS = -1, LOGIN_REFUSED = 0, LOGIN_OK = 1 };
+// Results of powerstatereply.
+enum { POWERSTATE_UNKNOWN = -1, POWERSTATE_OFF = 0, POWERSTATE_ON = 1 };
+// Results of sensorreply.
+enum { SENSOR_NOSCALE = 0, SENSOR_NOVALUE = 1, SENSOR_READING = 2 };
+
+// The first occurrence of `text` within data[0, len); null when absent.
+const char* findreplytext(const char* data, size_t len, const char* text);
+// Reads white space, an optional sign and decimal digits from [p, end), as
+// atoi does; no digits give 0, and values beyond a long saturate.
+long readreplyinteger(const char* p, const char* end);
+// Judges one piece of a login reply by the text after "status": ".
+int loginreply(const char* data, size_t len);
+// Judges one piece of a chassis state reply by its CurrentPowerState.
+int powerstatereply(const char* data, size_t len);
+// Reads one piece of a sensor reply; on SENSOR_READING `reading` is set.
+int sensorreply(const char* data, size_t len, double* reading);
+// value / 10^-scale for a negative scale; a scale of 0 or above is ignored.
+double scaledreading(long scale, long value);
+// Writes `in` into `out` as the inside of a JSON string: '"', '\\' and
+// control characters are escaped. Always terminates `out` (outlen > 0);
+// returns false when the text had to be cut.
+bool jsonescape(const char* in, char* out, size_t outlen);
+// Forms the login body {"data": [ "user", "password" ] } with both values
+// escaped; returns false when it did not fit.
+bool formatloginbody(char* out, size_t outlen, const char* user,
+                     const char* password);
+
+#endif  // KESTREL_OPENBMC_REPLIES_H_
