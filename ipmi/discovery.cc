@@ -1,12 +1,224 @@
-// PLACEHOLDER: replaced when this subsystem lands.
+// Discovery: the connection reports of each node's domain, its BMC, its
+// entities and sensors, and the binding of sensors to chassis slots by name.
+// The domain is named after the node, so every callback finds its node
+// through the name of the object it is handed.
+#include <OpenIPMI/ipmi_err.h>
+#include <OpenIPMI/ipmi_mc.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "daemon/globals.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
-sdata_t* sdata_list = nullptr;
-void domain_open(ipmi_domain_t*, int, unsigned int, unsigned int, int, void*) {}
-void domain_up(ipmi_domain_t*, void*) {}
-void my_vlog(os_handler_t*, const char*, enum ipmi_log_type_e, va_list) {}
-bool node::registermc(ipmi_mc_t*) { return true; }
-bool node::registersensor(ipmi_sensor_t*) { return true; }
-bool node::addsensor(ipmi_sensor_t*, bool) { return true; }
-bool node::zerosensors() { return true; }
-bool node::reportdomain(int err) { dead = err != 0; return true; }
+
+void domain_open(ipmi_domain_t* domain, int err, unsigned int conn_num,
+                 unsigned int port_num, int still_connected, void* user_data) {
+  (void)conn_num;
+  (void)port_num;
+  (void)still_connected;
+  (void)user_data;
+  char name[49];
+
+  if (err) {
+    ipmi_domain_get_name(domain, name, sizeof name);
+    mycluster.zerosensors(name);
+    mycluster.setnodealive(name);
+    if (nodaemon) {
+      char errtext[512];
+      char msg[611];
+      ipmi_get_error_string(err, errtext, sizeof errtext);
+      ipmi_domain_get_name(domain, name, sizeof name);
+      if (name[0] == '\0') strcpy(name, "unknown");
+      snprintf(msg, sizeof msg, "Error creating IPMI connection to %s: %s\n",
+               name, errtext);
+      error_msg(msg);
+    }
+  }
+
+  // Every report registers again; the library keeps one registration per
+  // handler and data.
+  int rv = ipmi_domain_add_mc_updated_handler(domain, handle_mc, nullptr);
+  if (rv && nodaemon) {
+    printf("ipmi_domain_add_mc_updated_handler return error: %d\n", rv);
+    return;
+  }
+  rv = ipmi_domain_add_entity_update_handler(domain, entity_change, domain);
+  if (rv && nodaemon) {
+    printf("ipmi_domain_add_entity_update_handler return error: %d\n", rv);
+    return;
+  }
+
+  // Until some node has answered, a connection report says nothing about
+  // whether this node answers.
+  ipmi_domain_get_name(domain, name, sizeof name);
+  if (domainisup) mycluster.reportdomain(name, err);
+}
+
+void domain_up(ipmi_domain_t* domain, void* cb_data) {
+  (void)domain;
+  (void)cb_data;
+}
+
+void handle_mc(ipmi_update_e op, ipmi_domain_t* domain, ipmi_mc_t* mc,
+               void* cb_data) {
+  (void)op;
+  (void)domain;
+  (void)cb_data;
+  char name[499];
+  ipmi_mc_get_name(mc, name, sizeof name);
+  // Channel 0, IPMB address 20h: the BMC, the target of power commands.
+  if (!strstr(name, "0.20")) return;
+  char nodename[499];
+  sensor_nodenameonly(nodename, name);
+  mycluster.registermc(nodename, mc);
+}
+
+void entity_change(ipmi_update_e op, ipmi_domain_t* domain,
+                   ipmi_entity_t* entity, void* cb_data) {
+  (void)domain;
+  (void)cb_data;
+  if (op != IPMI_ADDED) return;
+  int rv =
+      ipmi_entity_add_sensor_update_handler(entity, sensor_change, nullptr);
+  if (rv) {
+    printf("ipmi_entity_set_sensor_update_handler: 0x%x", rv);
+    fatalexit(1);
+  }
+}
+
+void sensor_change(ipmi_update_e op, ipmi_entity_t* ent, ipmi_sensor_t* sensor,
+                   void* cb_data) {
+  (void)ent;
+  (void)cb_data;
+  if (op != IPMI_ADDED) return;
+  sdata_t* named = alloc_sdata(sensor);
+  if (!named) {
+    if (nodaemon) printf("Unable to allocate sensor name memory\n");
+    return;
+  }
+  char nodename[sizeof named->name];
+  sensor_nodenameonly(nodename, named->name);
+  mycluster.registersensor(nodename, sensor);
+  release_sdata(named);
+}
+
+void my_vlog(os_handler_t* handler, const char* format,
+             enum ipmi_log_type_e log_type, va_list ap) {
+  (void)handler;
+  if (!debugipmilog) return;
+  const char* prefix = "";
+  bool lineend = true;
+  switch (log_type) {
+    case IPMI_LOG_INFO:
+      prefix = "INFO: ";
+      break;
+    case IPMI_LOG_WARNING:
+      prefix = "WARN: ";
+      break;
+    case IPMI_LOG_SEVERE:
+      prefix = "SEVR: ";
+      break;
+    case IPMI_LOG_FATAL:
+      prefix = "FATL: ";
+      break;
+    case IPMI_LOG_ERR_INFO:
+      prefix = "EINF: ";
+      break;
+    case IPMI_LOG_DEBUG:
+      prefix = "DEBG: ";
+      break;
+    case IPMI_LOG_DEBUG_START:
+      prefix = "DEBG: ";
+      lineend = false;
+      break;
+    case IPMI_LOG_DEBUG_CONT:
+      lineend = false;
+      break;
+    case IPMI_LOG_DEBUG_END:
+      break;
+  }
+  fputs(prefix, stdout);
+  vprintf(format, ap);
+  if (lineend) putchar('\n');
+}
+
+bool node::registermc(ipmi_mc_t* mc) {
+  mymc = mc;
+  mymcid = ipmi_mc_convert_to_id(mc);
+  return true;
+}
+
+bool node::registersensor(ipmi_sensor_t* sensor) {
+  sdata_t* named = alloc_sdata(sensor);
+  if (!named) {
+    printf("Unable to allocate sensor name memory\n");
+    return false;
+  }
+  char sensorname[sizeof named->name];
+  if (!sensor_nameonly(sensorname, named->name)) {
+    release_sdata(named);
+    return false;
+  }
+  // Every slot of that name gets an entry of its own, so each is polled.
+  chassis* c = thischassis;
+  for (int i = 0; i < c->numfans; i++)
+    if (c->fanname[i] && strcmp(c->fanname[i], sensorname) == 0)
+      addsensor(sensor, false);
+  for (int i = 0; i < c->numvolts; i++)
+    if (c->voltname[i] && strcmp(c->voltname[i], sensorname) == 0)
+      addsensor(sensor, false);
+  for (int i = 0; i < c->numtemps; i++)
+    if (c->tempname[i] && strcmp(c->tempname[i], sensorname) == 0)
+      addsensor(sensor, false);
+  for (int i = 0; i < c->numdiscs; i++)
+    if (c->discname[i] && strcmp(c->discname[i], sensorname) == 0)
+      addsensor(sensor, true);
+  release_sdata(named);
+  return true;
+}
+
+bool node::addsensor(ipmi_sensor_t* sensor, bool isdiscrete) {
+  if (sensorcount < MAXIPMISENSORS) {
+    // The entry's record is held by the node for the rest of the run.
+    sdata_t* sdata = alloc_sdata(sensor);
+    if (!sdata) {
+      printf("Unable to allocate sensor name memory\n");
+      fatalexit(1);
+    }
+    mysensors[sensorcount] = sensor;
+    discrete[sensorcount] = isdiscrete;
+    mysdatas[sensorcount] = sdata;
+    sensorcount++;
+    return true;
+  }
+  sdata_t* named = alloc_sdata(sensor);
+  if (!named) {
+    printf("Unable to allocate sensor name memory\n");
+    fatalexit(1);
+  }
+  char sensorname[sizeof named->name] = "";
+  sensor_nameonly(sensorname, named->name);
+  snprintf(tmperrmsg, MSGLEN,
+           "Unable to add sensor %s to %s.  Max sensor count of %d reached for "
+           "this node.\n",
+           sensorname, name, MAXIPMISENSORS);
+  error_msg(tmperrmsg);
+  release_sdata(named);
+  return false;
+}
+
+bool node::zerosensors() {
+  lastupdate = nowtime();
+  power = false;
+  chassis* c = thischassis;
+  for (int i = 0; i < c->numfans; i++) fan[i] = 0.0;
+  for (int i = 0; i < c->numvolts; i++) volt[i] = 0.0;
+  for (int i = 0; i < c->numtemps; i++) temp[i] = 0.0;
+  for (int i = 0; i < c->numdiscs; i++) disc[i] = 0.0;
+  return true;
+}
+
+bool node::reportdomain(int err) {
+  dead = err != 0;
+  return true;
+}

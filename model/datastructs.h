@@ -98,6 +98,7 @@ class node {
 
   // Polling and storing readings (ipmi/polling.cc).
   bool getdata();
+  bool curlPoll();  // the OpenBMC side of getdata, after the staleness rule
   bool reportsensor(const char* sensorname, double value);
 
   // OpenBMC worker (openbmc/worker.cc) and requests (openbmc/requests.cc).
@@ -176,7 +177,10 @@ class node {
   // IPMI sensor table; main thread only.
   bool discrete[MAXIPMISENSORS];
   ipmi_sensor_t* mysensors[MAXIPMISENSORS];
-  ipmi_mc_t* mymc;
+  ipmi_mc_t* mymc;  // non-null once the BMC was seen; never dereferenced
+  // The BMC's durable id: requests reach it through this, so a controller
+  // the library has since removed is never touched.
+  ipmi_mcid_t mymcid = IPMI_MCID_INVALID;
   sdata_t* mysdatas[MAXIPMISENSORS];
   int sensorcount;
   std::atomic<time_t> firsttime;  // start of the settling time; 0 = none

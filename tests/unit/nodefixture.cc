@@ -1,0 +1,3 @@
+#include "tests/unit/nodefixture.h"
+
+time_t NodeFixture::clockvalue = 0;
