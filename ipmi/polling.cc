@@ -73,20 +73,25 @@ bool node::getdata() {
   return true;
 }
 
-// The OpenBMC node's share of the poll: tasks for its REST worker.
+// The OpenBMC node's share of the poll: tasks for its REST worker. A status
+// or data task already waiting is not queued again, so a slow BMC cannot make
+// its queue grow without bound.
 bool node::curlPoll() {
   if (dead) {
+    // A status task at the dead-node pace makes the worker log in again, and
+    // the power-state reply brings the node back.
+    curlAddTaskOnce(STATUS);
     lastquery -= kRetryEarlier;
     return false;
   }
   if (!power) {
-    if (pwr_statuswaiting == 0) command(STATUS);
+    if (pwr_statuswaiting == 0) curlAddTaskOnce(STATUS);
     lastquery -= kRetryEarlier;
     return false;
   }
   if (curlInLogin) return false;
-  curlAddTask(STATUS);
-  curlAddTask(GETDATA);
+  curlAddTaskOnce(STATUS);
+  curlAddTaskOnce(GETDATA);
   return true;
 }
 
