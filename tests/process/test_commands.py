@@ -139,3 +139,12 @@ def test_commands_are_acted_on_promptly_with_many_silent_nodes(start_kestrel):
     # A coarse functional bound: one pass of the main loop must not take
     # anywhere near 40 nodes x 20 event-loop turns x 0.5 s.
     k.wait_stderr(refused("reset", names[-1]), timeout=10)
+
+
+def test_a_test_email_request_with_alerts_disabled_leaves_the_daemon_running(
+        start_kestrel):
+    k, _ = silent_cluster(start_kestrel, 1)
+    write_all(k, "$TEST_EMAIL\n$DO_POWER_ON n00\n")
+    k.wait_stderr("test email requested")
+    k.wait_stderr(refused("on", "n00"))
+    assert k.running()
