@@ -227,3 +227,19 @@ def test_sigterm_after_a_full_start_removes_the_pipes(start_kestrel):
                                % (k.nodecommands, k.nodewatch))
     assert not os.path.exists(k.nodewatch)
     assert os.path.exists(k.autonodeconf)  # the summary stays
+
+
+def test_a_failed_first_openbmc_login_is_not_fatal(start_kestrel):
+    chassis = CHASSIS + "$CHASSISTYPE bmc\n$$OPENBMC\n$$FANCOUNT 1\n" \
+        "$$FAN1 fan0 fan0 500 1000 15000 20000\n\n"
+    # Nothing listens on this address: the login is refused at once.
+    k = start_kestrel(chassis, "$NODE bmc1 bmc root pw\n",
+                      hosts={"bmc1": "127.0.0.204"})
+    k.wait_stderr("OpenBMC login on bmc1-ipmi failed: Couldn't connect to "
+                  "server.\nIs the node available?\n")
+    assert list(daemon.parse_snapshot(k.snapshot())) == ["bmc1"]
+    assert k.running()
+    with open(k.autonodeconf) as f:
+        assert f.read().startswith(
+            "$NEWCHASSIS\n$NODE 1 bmc1\n$$CHASSIS bmc\n$$USER root\n"
+            "$$PASSWORD pw\n$$OPENBMCCONSOLE\n$$FANLABELS fan0\n")
