@@ -6,6 +6,7 @@
 #include <OpenIPMI/ipmi_posix.h>
 #include <OpenIPMI/ipmiif.h>
 #include <curl/curl.h>
+#include <errno.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
@@ -115,7 +116,9 @@ int runeventphase(int steps, long budget_us) {
     timeout.tv_usec = wait;
     int rv = os_hnd->perform_one_op(os_hnd, &timeout);
     turns++;
-    if (rv && nodaemon) {
+    // A turn that simply waited out its time-out reports ETIMEDOUT; that is
+    // an idle turn, not an error worth a message on every pass.
+    if (rv && rv != ETIMEDOUT && nodaemon) {
       char errtext[512];
       char msg[1024];
       ipmi_get_error_string(rv, errtext, sizeof errtext);
