@@ -66,6 +66,13 @@ typedef struct _shutdown_node {
   char password[FIELDLEN];
   pthread_t thread;
   std::atomic<bool>* inShutdown;
+  // Between the two threads of one shutdown.
+  bool sshstarted;               // the clean-shutdown thread is running
+  std::atomic<bool> sshdone;     // the clean-shutdown thread has finished
+  std::mutex childlock;          // guards child, giveup and orphan
+  pid_t child;                   // running ssh client, 0 when none
+  bool giveup;                   // the wait for ssh is over: kill it
+  bool orphan;                   // no enforcing thread: ssh thread frees
 } shutdown_node;
 
 class node {

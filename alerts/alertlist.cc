@@ -1,0 +1,194 @@
+// The pending alert list: counting, ripeness, re-report delays, pruning, and
+// the start of the e-mail sender threads.
+#include <pthread.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "alerts/alerts.h"
+#include "daemon/globals.h"
+#include "model/datastructs.h"
+
+std::atomic<bool> alertlock{false};
+time_t globalreporttime = 0;
+pthread_t emailthread;
+
+namespace {
+
+// An alert is seen on six further passes before it is reported.
+constexpr long RIPEOCCURANCES = 5;
+// A critical alert is reported again once a reading is this much newer.
+constexpr time_t CRITREPORTDELAY = 45;
+// Routine reports wait for this much quiet after the last e-mail.
+constexpr time_t QUIETTIME = 120;
+// An alert lapses after its sensor has been quiet for longer than this.
+constexpr time_t PRUNEAGE = 390;
+
+}  // namespace
+
+void lockalerts() {
+  while (alertlock.exchange(true, std::memory_order_acquire)) usleep(5000);
+}
+
+void unlockalerts() { alertlock.store(false, std::memory_order_release); }
+
+alert::alert(int type, node* thisnode, int index, double value,
+             const double* limits)
+    : type(type),
+      index(index),
+      occurances(0),
+      value(value),
+      timestamp(nowtime()),
+      reported(0),
+      thisnode(thisnode) {
+  for (int i = 0; i < 4; i++) this->limits[i] = limits[i];
+}
+
+bool alert::operator<(const alert& other) const {
+  return timestamp - reported < other.timestamp - other.reported;
+}
+
+bool alert::matches(int type, node* thisnode, int index) const {
+  return this->type == type && this->thisnode == thisnode &&
+         this->index == index;
+}
+
+bool alert::matches(node* thisnode) const { return this->thisnode == thisnode; }
+
+int alert::delaytime(bool added) const { return added ? 420 : 900; }
+
+void alerts::add(int type, node* thisnode, int index, double value,
+                 const double* limits) {
+  lockalerts();
+  bool found = false;
+  for (alert& a : myalerts) {
+    if (a.matches(type, thisnode, index)) {
+      a.value = value;
+      a.timestamp = nowtime();
+      a.occurances++;
+      found = true;
+      break;
+    }
+  }
+  if (!found) myalerts.emplace_back(type, thisnode, index, value, limits);
+  unlockalerts();
+}
+
+void alerts::add(int type, node* thisnode, int index, double value) {
+  static const double nolimits[4] = {0.0, 0.0, 0.0, 0.0};
+  add(type, thisnode, index, value, nolimits);
+}
+
+void alerts::prune(int type, node* thisnode, int index) {
+  lockalerts();
+  time_t now = nowtime();
+  for (auto it = myalerts.begin(); it != myalerts.end(); ++it) {
+    if (it->matches(type, thisnode, index)) {
+      if (now - it->timestamp > PRUNEAGE) myalerts.erase(it);
+      break;
+    }
+  }
+  unlockalerts();
+}
+
+void alerts::remove(node* thisnode) {
+  lockalerts();
+  myalerts.remove_if(
+      [thisnode](const alert& a) { return a.matches(thisnode); });
+  unlockalerts();
+}
+
+void alerts::report(alert& a, bool* added, time_t now) {
+  if (!*added) myemail.clear();
+  *added = true;
+  a.reported = now;
+  globalreporttime = now;
+  myemail.add(a);
+}
+
+void alerts::process() {
+  lockalerts();
+  if (myalerts.empty()) {
+    unlockalerts();
+    return;
+  }
+  // Never-reported alerts first, the most recently seen of them first.
+  myalerts.sort();
+  myalerts.reverse();
+
+  bool added = false;
+  time_t now = nowtime();
+  for (alert& a : myalerts) {
+    if (a.occurances <= RIPEOCCURANCES) continue;
+    int c = comparelimits(a.value, a.limits);
+    bool critical =
+        (a.type == DISC && a.value == IPMI_DISC_CRIT) || c == -2 || c == 2;
+    if (critical && a.timestamp - a.reported > CRITREPORTDELAY)
+      report(a, &added, now);
+  }
+  if (now - globalreporttime > QUIETTIME || added) {
+    for (alert& a : myalerts) {
+      if (a.occurances > RIPEOCCURANCES &&
+          a.timestamp - a.reported > a.delaytime(added))
+        report(a, &added, now);
+    }
+  }
+  unlockalerts();
+
+  if (added) startsender();
+}
+
+void alerts::testemail() {
+  if (!myemail.configured()) {
+    error_msg(
+        "Cannot send a test email: email alerts are not configured, since "
+        "alerts processing is not enabled in the cluster config file\n");
+    return;
+  }
+  myemail.addtest();
+  startsender();
+}
+
+void alerts::setupemail(const char* to, const char* from, const char* server) {
+  myemail.init(to, from, server);
+}
+
+void alerts::startsender() {
+  std::shared_ptr<outgoingmail> job = myemail.prepare();
+  {
+    std::lock_guard<std::mutex> hold(myemail.senderlock);
+    short status = myemail.threadstatus.load();
+    if (status == ALERT_STATUS_IDLE || status == ALERT_STATUS_DONE) {
+      myemail.threadstatus = ALERT_STATUS_SPUN;
+    } else {
+      // The previous sender gives way at its next progress check and from
+      // now on leaves the status alone.
+      if (myemail.current) myemail.current->cancelled = true;
+      error_msg(
+          "Last warning email did not complete sending before next mail was "
+          "ready.  Terminated previous one and sending new.\n");
+    }
+    myemail.current = job;
+  }
+  auto* arg = new std::shared_ptr<outgoingmail>(job);
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  if (pthread_create(&thread, &attr, LaunchSendFunction, arg) == 0)
+    emailthread = thread;
+  else {
+    // Not reported: the status stays as it is and the next e-mail starts
+    // afresh.
+    job->finished = true;
+    delete arg;
+  }
+  pthread_attr_destroy(&attr);
+}
+
+void* LaunchSendFunction(void* obj) {
+  std::unique_ptr<std::shared_ptr<outgoingmail>> job(
+      static_cast<std::shared_ptr<outgoingmail>*>(obj));
+  return (*job)->owner->send(job->get());
+}

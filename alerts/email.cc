@@ -1,0 +1,315 @@
+// The alert e-mail: the text of each alert's entry, the body buffer, and the
+// SMTP transfer on a sender thread through libcurl.
+#include <curl/curl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <new>
+#include <vector>
+
+#include "alerts/alerts.h"
+#include "daemon/globals.h"
+#include "model/datastructs.h"
+
+namespace {
+
+const char ALERTSUBJECT[] = "Automatic alert from your Varnholt Cluster";
+const char TESTSUBJECT[] = "Test: Automatic alert from your Varnholt Cluster";
+const char TESTLINE[] = "This is a test email to verify alert functionality\n";
+const char BUFFERFULL[] =
+    "Alert email buffer full!  Cannot append this message:\n";
+
+// Bounded copy that always terminates and never reads past n - 1 characters.
+void copyfield(char* dst, const char* src, size_t n) {
+  snprintf(dst, n, "%s", src ? src : "");
+}
+
+// The state word of a discrete value, cut to a whole number.
+const char* discstate(double value) {
+  if (value >= 1.0 && value < 2.0) return "WARNING";
+  if (value >= 2.0 && value < 3.0) return "CRITICAL";
+  // 3 is the unknown state; anything else (no state of its own, or not a
+  // number) is just as unknown to the reader.
+  return "UNKNOWN";
+}
+
+// Appends formatted text at *pos within out[0, outlen), cutting at the end.
+void appendf(char* out, size_t outlen, size_t* pos, const char* fmt, ...)
+    __attribute__((format(printf, 4, 5)));
+void appendf(char* out, size_t outlen, size_t* pos, const char* fmt, ...) {
+  if (*pos + 1 >= outlen) return;
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vsnprintf(out + *pos, outlen - *pos, fmt, ap);
+  va_end(ap);
+  if (n < 0) return;
+  *pos += static_cast<size_t>(n);
+  if (*pos >= outlen) *pos = outlen - 1;
+}
+
+const char* sensorname(const node* n, int type, int index) {
+  const chassis* c = n->thischassis;
+  const char* name = nullptr;
+  if (c && index >= 0) {
+    switch (type) {
+      case FAN:
+        if (index < MAXFANS) name = c->fanname[index];
+        break;
+      case TEMP:
+        if (index < MAXTEMPS) name = c->tempname[index];
+        break;
+      case VOLT:
+        if (index < MAXVOLTS) name = c->voltname[index];
+        break;
+      case DISC:
+        if (index < MAXDISCS) name = c->discname[index];
+        break;
+    }
+  }
+  return name ? name : "";
+}
+
+int xferinfo(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  // Non-zero aborts the transfer: a newer e-mail has taken over.
+  return static_cast<outgoingmail*>(clientp)->cancelled.load() ? 1 : 0;
+}
+
+}  // namespace
+
+// How much of its message the current thread's sender has handed to libcurl.
+thread_local unsigned int emaildataindex = 0;
+
+size_t formatalert(const alert& a, char* out, size_t outlen, bool* poweroff) {
+  size_t pos = 0;
+  out[0] = '\0';
+  *poweroff = false;
+  const char* nodename = a.thisnode->name ? a.thisnode->name : "";
+  const char* sensor = sensorname(a.thisnode, a.type, a.index);
+
+  if (a.type == DISC) {
+    appendf(out, outlen, &pos, "Discrete sensor %s on %s is in state: %s\n",
+            sensor, nodename, discstate(a.value));
+    const chassis* c = a.thisnode->thischassis;
+    if (c && a.index >= 0 && a.index < MAXDISCS && c->disccrit[a.index] &&
+        a.value == IPMI_DISC_CRIT) {
+      appendf(out, outlen, &pos,
+              "This sensor is marked as critical in the chassis definition. "
+              "The node is being powered off now.\n\n");
+      *poweroff = true;
+    }
+    return pos;
+  }
+
+  int c = comparelimits(a.value, a.limits);
+  switch (c) {
+    case 1:
+      appendf(out, outlen, &pos, "Warning high alert generated for node %s:\n",
+              nodename);
+      break;
+    case 2:
+      appendf(out, outlen, &pos, "Critical high alert generated for node %s:\n",
+              nodename);
+      break;
+    case -2:
+      appendf(out, outlen, &pos, "Critical low alert generated for node %s:\n",
+              nodename);
+      break;
+    case -1:
+      appendf(out, outlen, &pos, "Warning low alert generated for node %s:\n",
+              nodename);
+      break;
+  }
+  const char* kind = a.type == TEMP   ? "Temperature"
+                     : a.type == VOLT ? "Voltage"
+                                      : "Fan";
+  appendf(out, outlen, &pos, "  %s[%d] %s reading %0.2f\n", kind, a.index + 1,
+          sensor, a.value);
+  appendf(out, outlen, &pos,
+          "  Configured limits for this sensor are:\n"
+          "      crit low: %0.2f\n     alert low: %0.2f\n"
+          "    alert high: %0.2f\n     crit high: %0.2f\n",
+          a.limits[CRITLOW], a.limits[ALERTLOW], a.limits[ALERTHIGH],
+          a.limits[CRITHIGH]);
+  if (c == -2 || c == 2) {
+    if (mycluster.processshutdown()) {
+      appendf(out, outlen, &pos,
+              "  As this is a critical value, the node is being powered off "
+              "now.\n\n");
+      *poweroff = true;
+    } else {
+      appendf(out, outlen, &pos,
+              "  This is a critical value and would trigger an automatic "
+              "poweroff of the node. However, this feature is disabled.\n\n");
+    }
+  } else {
+    appendf(out, outlen, &pos,
+            "  This is just a warning.  No automatic shutdowns are occuring "
+            "for this event.\n\n");
+  }
+  return pos;
+}
+
+email::email()
+    : threadstatus(ALERT_STATUS_IDLE),
+      body(nullptr),
+      to(),
+      from(),
+      server(),
+      subject(),
+      bodyindex(nullptr) {}
+
+void email::init(const char* to, const char* from, const char* server) {
+  copyfield(this->to, to, sizeof this->to);
+  copyfield(this->from, from, sizeof this->from);
+  copyfield(this->server, server, sizeof this->server);
+  copyfield(subject, ALERTSUBJECT, sizeof subject);
+  if (!body) {
+    body = new (std::nothrow) char[EMAILBODYLEN]();
+    if (!body) {
+      fputs("Failed to initialize email alert memory.\n", stderr);
+      fatalexit(1);
+    }
+  }
+  bodyindex = body;
+}
+
+bool email::configured() const { return body != nullptr; }
+
+bool email::clear() {
+  if (!body) return false;
+  memset(body, 0, EMAILBODYLEN);
+  bodyindex = body;
+  return true;
+}
+
+bool email::append(const char* entry, size_t len) {
+  size_t used = static_cast<size_t>(bodyindex - body);
+  if (used + len >= EMAILBODYLEN) {
+    error_msg(BUFFERFULL);
+    error_msg(entry);
+    return false;
+  }
+  memcpy(bodyindex, entry, len);
+  bodyindex += len;
+  *bodyindex = '\0';
+  return true;
+}
+
+bool email::add(alert a) {
+  if (!body) return false;
+  copyfield(subject, ALERTSUBJECT, sizeof subject);
+  std::vector<char> entry(EMAILENTRYLEN);
+  bool poweroff = false;
+  size_t len = formatalert(a, entry.data(), entry.size(), &poweroff);
+  // The power-off stands whether or not the entry fits.
+  if (poweroff) mycluster.poweroffnode(a.thisnode->name);
+  return append(entry.data(), len);
+}
+
+bool email::addtest() {
+  if (!body) return false;
+  copyfield(subject, TESTSUBJECT, sizeof subject);
+  return append(TESTLINE, sizeof TESTLINE - 1);
+}
+
+std::shared_ptr<outgoingmail> email::prepare() {
+  auto job = std::make_shared<outgoingmail>();
+  job->owner = this;
+  job->server = server;
+  job->from = from;
+  job->to = to;
+  job->subject = subject;
+  job->body.assign(body ? body : "", body ? bodyindex - body : 0);
+  return job;
+}
+
+void* email::send(outgoingmail* job) {
+  {
+    std::lock_guard<std::mutex> hold(senderlock);
+    if (!job->cancelled) threadstatus = ALERT_STATUS_BUSY;
+  }
+
+  CURL* curl = curl_easy_init();
+  CURLcode res = CURLE_FAILED_INIT;
+  if (curl) {
+    std::string url = "smtp://" + job->server;
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, EMAILTIMEOUTMS);
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, job->from.c_str());
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, curlDiscardWriteback);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, email::curlSendMail);
+    // Several threads use libcurl: name resolution must not use signals.
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // SMTP wants CRLF line ends; strict servers refuse bare line feeds.
+    curl_easy_setopt(curl, CURLOPT_CRLF, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, xferinfo);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, job);
+
+    emaildataindex = 0;
+    std::string message = "Subject: " + job->subject +
+                          "\nFrom: Cluster IPMI monitoring <" + job->from +
+                          ">\nTo: " + job->to + "\n\n" + job->body + "\n.\n";
+    if (message.size() > EMAILMSGLEN - 1) message.resize(EMAILMSGLEN - 1);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &message);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE,
+                     static_cast<long>(message.size()));
+
+    struct curl_slist* recipients = nullptr;
+    for (const std::string& rcpt : splitrecipients(job->to))
+      recipients = curl_slist_append(recipients, rcpt.c_str());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
+
+    res = curl_easy_perform(curl);
+    curl_slist_free_all(recipients);
+    curl_easy_cleanup(curl);
+  }
+
+  {
+    std::lock_guard<std::mutex> hold(senderlock);
+    // A sender that gave way is silent: its e-mail is superseded.
+    if (!job->cancelled) {
+      if (res != CURLE_OK) {
+        error_msg("Failed to send alert email:\n");
+        error_msg(job->body.c_str());
+        threadstatus = ALERT_STATUS_ERROR;
+      } else {
+        threadstatus = ALERT_STATUS_DONE;
+      }
+    }
+  }
+  job->finished = true;
+  return nullptr;
+}
+
+size_t email::curlSendMail(char* buffer, size_t size, size_t nitems,
+                           void* userp) {
+  const std::string* message = static_cast<const std::string*>(userp);
+  size_t room = size * nitems;
+  size_t left =
+      message->size() > emaildataindex ? message->size() - emaildataindex : 0;
+  size_t n = left > room ? room : left;
+  memcpy(buffer, message->data() + emaildataindex, n);
+  emaildataindex += static_cast<unsigned int>(n);
+  return n;
+}
+
+std::vector<std::string> splitrecipients(const std::string& to) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = to.find(',', start);
+    size_t len = comma == std::string::npos ? std::string::npos : comma - start;
+    out.push_back(to.substr(start, len).substr(0, 511));
+    if (comma == std::string::npos) return out;
+    start = comma + 1;
+  }
+}
+
+size_t curlDiscardWriteback(void*, size_t size, size_t nmemb, void*) {
+  return size * nmemb;
+}
