@@ -125,6 +125,10 @@ size_t node::curlPowerStatus(char* data, size_t size, size_t count,
       n->power = false;
       n->dead = true;
       n->zerosensors();
+      // Most often the session has expired: log in again before the next
+      // task, or a node that is off (and so never asked for sensors, whose
+      // reply would end the session) would stay dead for good.
+      n->curlLoggedIn = false;
       break;
     }
   }

@@ -175,9 +175,11 @@ TEST_F(OpenBmcNodeTest, PowerStateRepliesDrivePowerLivenessAndSettling) {
   EXPECT_FALSE(n.dead);
 
   n.power = true;
+  n.curlLoggedIn = true;
   EXPECT_EQ(feed(node::curlPowerStatus, "{\"status\": \"error\"}"), 19u);
   EXPECT_FALSE(n.power);
   EXPECT_TRUE(n.dead);
+  EXPECT_FALSE(n.curlLoggedIn);  // the next task logs in again
 }
 
 TEST_F(OpenBmcNodeTest, SensorReplyWithoutScaleEndsTheSession) {

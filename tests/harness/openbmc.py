@@ -1,0 +1,410 @@
+"""A test BMC that speaks the legacy OpenBMC REST interface over real TLS.
+
+It answers the way the REST server of that generation does, byte for byte:
+JSON written with a two-space indent, sorted keys and ", " between items (so
+every line that ends in a comma carries a trailing space) and no final line
+feed; a session cookie `sid="!...?..."; httponly; secure` set by a login;
+"401 Login required" for a request without a valid session; "404" for an
+unknown object, judged before the session is; sensors in the old format,
+with an integer "Value" and its "Scale".
+
+Run as a program it is one BMC on one loopback address (port 443), with a
+self-signed certificate made by `openssl` at test time. The test drives it
+through `TestBmc`: a Unix control socket changes its state (power, sensor
+values, session expiry, refused logins, stalls), and every request it
+receives is appended to a JSON-lines log that the test reads.
+"""
+
+import base64
+import json
+import os
+import signal
+import socket
+import socketserver
+import ssl
+import subprocess
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler
+
+if __package__ in (None, ""):
+    sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(
+        os.path.abspath(__file__)))))
+from tests.harness import util  # noqa: E402
+
+PYTHON = "/usr/bin/python3"
+UNITS = {
+    "temperature": "xyz.openbmc_project.Sensor.Value.Unit.DegreesC",
+    "voltage": "xyz.openbmc_project.Sensor.Value.Unit.Volts",
+    "fan_tach": "xyz.openbmc_project.Sensor.Value.Unit.RPMS",
+    "current": "xyz.openbmc_project.Sensor.Value.Unit.Amperes",
+    "power": "xyz.openbmc_project.Sensor.Value.Unit.Watts",
+}
+HOST_TRANSITION = "/xyz/openbmc_project/state/host0/attr/RequestedHostTransition"
+CHASSIS_TRANSITION = ("/xyz/openbmc_project/state/chassis0/attr/"
+                      "RequestedPowerTransition")
+CHASSIS_STATE = "/xyz/openbmc_project/state/chassis0"
+SENSORS = "/xyz/openbmc_project/sensors/"
+
+
+def dumps(obj):
+    """JSON as the BMC writes it (trailing spaces after commas included)."""
+    return json.dumps(obj, indent=2, sort_keys=True, separators=(", ", ": "))
+
+
+def reply(data, status="ok", message="200 OK"):
+    return dumps({"data": data, "message": message, "status": status})
+
+
+def error_reply(description, message):
+    return reply({"description": description}, "error", message)
+
+
+def make_certificate(directory, common_name):
+    """Makes a self-signed certificate and key; returns their paths."""
+    cert = os.path.join(directory, "bmc-cert.pem")
+    key = os.path.join(directory, "bmc-key.pem")
+    subprocess.run(
+        ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+         "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
+         "-subj", "/CN=%s" % common_name, "-keyout", key, "-out", cert],
+        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
+
+
+# ---------------------------------------------------------------------------
+# The server side (runs in its own process).
+# ---------------------------------------------------------------------------
+
+class State:
+    """Everything the BMC knows; guarded by `lock`."""
+
+    def __init__(self, config):
+        self.lock = threading.Lock()
+        self.user = config["user"]
+        self.password = config["password"]
+        self.power = config.get("power", "On")
+        self.sensors = dict(config.get("sensors", {}))
+        self.sessions = {}  # sid -> epoch
+        self.epoch = 0
+        self.refuse_login = False
+        self.stall = None  # None, "accept" (no TLS handshake) or "reply"
+        self.unstall = threading.Event()
+        self.logpath = config["log"]
+
+    def record(self, entry):
+        with self.lock:
+            with open(self.logpath, "a") as f:
+                f.write(json.dumps(entry) + "\n")
+
+    def new_session(self):
+        sid = '"!%s?%s"' % (
+            base64.b64encode(os.urandom(32)).decode(),
+            base64.b64encode(os.urandom(48)).decode())
+        with self.lock:
+            self.sessions[sid] = self.epoch
+        return sid
+
+    def valid_session(self, cookie):
+        for part in cookie.split(";"):
+            name, _, value = part.strip().partition("=")
+            if name == "sid":
+                with self.lock:
+                    return self.sessions.get(value) == self.epoch
+        return False
+
+    def apply(self, command):
+        with self.lock:
+            if "power" in command:
+                self.power = command["power"]
+            for name, sensor in command.get("sensors", {}).items():
+                if sensor is None:
+                    self.sensors.pop(name, None)
+                else:
+                    self.sensors[name] = sensor
+            if command.get("expire"):
+                self.epoch += 1
+            if "refuse_login" in command:
+                self.refuse_login = bool(command["refuse_login"])
+            if "password" in command:
+                self.password = command["password"]
+            if "stall" in command:
+                self.stall = command["stall"]
+                if self.stall:
+                    self.unstall.clear()
+                else:
+                    self.unstall.set()
+            return {"power": self.power, "epoch": self.epoch,
+                    "sessions": len(self.sessions)}
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "TestBmc/1.0"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        self.handle_request("GET")
+
+    def do_POST(self):
+        self.handle_request("POST")
+
+    def do_PUT(self):
+        self.handle_request("PUT")
+
+    def handle_request(self, method):
+        state = self.server.state
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length).decode("utf-8", "replace") if length else ""
+        cookie = self.headers.get("Cookie", "")
+        state.record({"t": time.time(), "method": method, "path": self.path,
+                      "headers": dict(self.headers.items()), "body": body,
+                      "cookie": cookie})
+        if state.stall:
+            # Never answers; when the stall is lifted the connection closes.
+            state.unstall.wait()
+            self.close_connection = True
+            return
+        status, text, extra = self.route(state, method, body, cookie)
+        payload = text.encode()
+        self.send_response(status)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(payload)))
+        for name, value in extra:
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(payload)
+
+    def route(self, state, method, body, cookie):
+        path = self.path
+        if method == "POST" and path == "/login":
+            return self.login(state, body)
+        if method == "GET" and path.startswith(SENSORS):
+            name = path[len(SENSORS):]
+            with state.lock:
+                sensor = state.sensors.get(name)
+            if sensor is None:  # judged before the session
+                return (404, error_reply(
+                    "org.freedesktop.DBus.Error.FileNotFound: path or object "
+                    "not found: %s" % path.rstrip("/"), "404 Not Found"), [])
+        if not state.valid_session(cookie):
+            return 401, error_reply("Login required", "401 Unauthorized"), []
+        if method == "GET" and path.startswith(SENSORS):
+            return 200, reply(self.sensor_data(name, sensor)), []
+        if method == "GET" and path == CHASSIS_STATE:
+            with state.lock:
+                power = state.power
+            return 200, reply({
+                "CurrentPowerState":
+                    "xyz.openbmc_project.State.Chassis.PowerState." + power,
+                "LastStateChangeTime": 1565798400000,
+                "POHCounter": 12,
+                "RequestedPowerTransition":
+                    "xyz.openbmc_project.State.Chassis.Transition." + power,
+            }), []
+        if method == "PUT" and path in (HOST_TRANSITION, CHASSIS_TRANSITION):
+            return self.transition(state, path, body)
+        return (404, error_reply(
+            "org.freedesktop.DBus.Error.FileNotFound: path or object not "
+            "found: %s" % path, "404 Not Found"), [])
+
+    def login(self, state, body):
+        if self.headers.get("Content-Type") != "application/json":
+            return (415, error_reply("Expecting content type "
+                                     "'application/json'",
+                                     "415 Unsupported Media Type"), [])
+        try:
+            data = json.loads(body)["data"]
+            user, password = data
+        except (ValueError, KeyError, TypeError):
+            return 400, error_reply("Malformed login request",
+                                    "400 Bad Request"), []
+        with state.lock:
+            ok = (not state.refuse_login and user == state.user
+                  and password == state.password)
+        if not ok:
+            return (401, error_reply("Invalid username or password",
+                                     "401 Unauthorized"), [])
+        sid = state.new_session()
+        return (200, reply("User '%s' logged in" % user),
+                [("Set-Cookie", "sid=%s; httponly; secure" % sid)])
+
+    def transition(self, state, path, body):
+        try:
+            value = json.loads(body)["data"]
+        except (ValueError, KeyError, TypeError):
+            return 400, error_reply("Malformed request", "400 Bad Request"), []
+        if path == HOST_TRANSITION:
+            allowed = {"xyz.openbmc_project.State.Host.Transition.On": "On",
+                       "xyz.openbmc_project.State.Host.Transition.Reboot": "On",
+                       "xyz.openbmc_project.State.Host.Transition.Off": "Off"}
+        else:
+            allowed = {"xyz.openbmc_project.State.Chassis.Transition.Off": "Off",
+                       "xyz.openbmc_project.State.Chassis.Transition.On": "On"}
+        if value not in allowed:
+            return 400, error_reply("Invalid transition", "400 Bad Request"), []
+        with state.lock:
+            state.power = allowed[value]
+        return 200, reply(None), []
+
+    @staticmethod
+    def sensor_data(name, sensor):
+        kind = name.split("/", 1)[0]
+        return {
+            "CriticalAlarmHigh": False,
+            "CriticalAlarmLow": False,
+            "CriticalHigh": 65000,
+            "CriticalLow": 0,
+            "Scale": sensor["scale"],
+            "Unit": UNITS.get(kind, UNITS["temperature"]),
+            "Value": sensor["value"],
+            "WarningAlarmHigh": False,
+            "WarningAlarmLow": False,
+            "WarningHigh": 63000,
+            "WarningLow": 0,
+        }
+
+
+class TlsServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
+    allow_reuse_address = True
+    daemon_threads = True
+
+    def __init__(self, address, state, context):
+        self.state = state
+        self.context = context
+        self.held = []  # connections accepted while stalled
+        super().__init__(address, Handler)
+
+    def finish_request(self, request, client_address):
+        if self.state.stall == "accept":
+            # Accepts the connection and never says a word, not even TLS.
+            self.held.append(request)
+            self.state.unstall.wait()
+            return
+        request.settimeout(30)
+        try:
+            tls = self.context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        try:
+            Handler(tls, client_address, self)
+        except (ssl.SSLError, OSError):
+            pass
+        finally:
+            try:
+                tls.close()
+            except OSError:
+                pass
+
+
+def serve_control(state, path):
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    listener.bind(path + ".tmp")
+    listener.listen(8)
+    os.rename(path + ".tmp", path)  # ready once the name exists
+    while True:
+        conn, _ = listener.accept()
+        with conn, conn.makefile("rw") as f:
+            line = f.readline()
+            try:
+                answer = state.apply(json.loads(line))
+            except ValueError as e:
+                answer = {"error": str(e)}
+            f.write(json.dumps(answer) + "\n")
+            f.flush()
+
+
+def main(config_path):
+    with open(config_path) as f:
+        config = json.load(f)
+    state = State(config)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(config["cert"], config["key"])
+    server = TlsServer((config["address"], config.get("port", 443)), state,
+                       context)
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    serve_control(state, config["control"])
+
+
+# ---------------------------------------------------------------------------
+# The test side.
+# ---------------------------------------------------------------------------
+
+class TestBmc:
+    """One test BMC process for the node `name` on `address`:443."""
+
+    __test__ = False  # not a pytest class
+
+    def __init__(self, workdir, name, address, user="root",
+                 password="0penBmc", power="On", sensors=None):
+        self.dir = os.path.join(workdir, "bmc-" + name)
+        os.makedirs(self.dir, exist_ok=True)
+        self.name = name
+        self.address = address
+        self.control_path = os.path.join(self.dir, "control.sock")
+        self.log_path = os.path.join(self.dir, "requests.log")
+        cert, key = make_certificate(self.dir, name + "-ipmi")
+        self.config = {
+            "address": address, "port": 443, "cert": cert, "key": key,
+            "user": user, "password": password, "power": power,
+            "sensors": sensors or {}, "control": self.control_path,
+            "log": self.log_path,
+        }
+        self.proc = None
+
+    def start(self):
+        path = os.path.join(self.dir, "config.json")
+        with open(path, "w") as f:
+            json.dump(self.config, f)
+        self.proc = subprocess.Popen(
+            [PYTHON, os.path.abspath(__file__), path],
+            stdout=open(os.path.join(self.dir, "stdout"), "wb"),
+            stderr=open(os.path.join(self.dir, "stderr"), "wb"))
+        util.wait_until(lambda: os.path.exists(self.control_path)
+                        or self.proc.poll() is not None, 10,
+                        what="test BMC %s" % self.name)
+        if self.proc.poll() is not None:
+            raise RuntimeError("test BMC %s failed: %s" % (
+                self.name, util.read_text(os.path.join(self.dir, "stderr"))))
+        return self
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+    def control(self, **command):
+        """Changes the BMC's state; returns its power, epoch and sessions."""
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+            s.settimeout(5)
+            s.connect(self.control_path)
+            s.sendall((json.dumps(command) + "\n").encode())
+            with s.makefile("r") as f:
+                return json.loads(f.readline())
+
+    def requests(self):
+        """Every request received so far, oldest first."""
+        return [json.loads(l) for l in util.read_text(self.log_path).splitlines()
+                if l.strip()]
+
+    def wait_request(self, predicate, timeout=15, what="a request"):
+        """Waits for a received request matching predicate; returns it."""
+        def find():
+            for r in self.requests():
+                if predicate(r):
+                    return r
+            return None
+        return util.wait_until(find, timeout,
+                               what="%s at BMC %s" % (what, self.name))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])

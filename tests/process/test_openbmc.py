@@ -1,0 +1,250 @@
+"""OpenBMC nodes watched over HTTPS against test BMCs on loopback."""
+
+import json
+import re
+import time
+
+import pytest
+
+from tests.harness import util
+from tests.harness.openbmc import TestBmc
+
+CHASSIS = """$CHASSISTYPE obmc
+$$OPENBMC
+$$FANCOUNT 1
+$$TEMPCOUNT 2
+$$VOLTCOUNT 1
+$$FAN1 FAN0 fan_tach/fan0 300 600 20000 25000
+$$TEMP1 INLET temperature/inlet 0 5 80 90
+$$TEMP2 CPU temperature/cpu0 0 5 80 90
+$$VOLT1 P12V voltage/p12v 10.8 11.4 12.6 13.2
+
+"""
+
+# Values whose scaled form is exact in binary, so hundredths are certain.
+SENSORS = {
+    "fan_tach/fan0": {"scale": 0, "value": 7200},
+    "temperature/inlet": {"scale": -3, "value": 21500},
+    "temperature/cpu0": {"scale": -3, "value": 45125},
+    "voltage/p12v": {"scale": -3, "value": 12250},
+}
+READINGS = {"FAN": [7200], "TEMP": [2150, 4512], "VOLT": [1225]}
+
+LOGIN_BODY = '{"data": [ "root", "0penBmc" ] }'
+HOST = "/xyz/openbmc_project/state/host0/attr/RequestedHostTransition"
+CHASSIS_POWER = "/xyz/openbmc_project/state/chassis0/attr/RequestedPowerTransition"
+STATE = "/xyz/openbmc_project/state/chassis0"
+
+
+@pytest.fixture
+def bmcs(tmp_path):
+    """Starts test BMCs; stops every one of them after the test."""
+    started = []
+
+    def start(name, address, **kwargs):
+        kwargs.setdefault("sensors", SENSORS)
+        b = TestBmc(str(tmp_path), name, address, **kwargs).start()
+        started.append(b)
+        return b
+
+    yield start
+    for b in started:
+        b.stop()
+
+
+def cluster(*nodes):
+    return "".join("$NODE %s obmc %s\n" % (n, cred) for n, cred in nodes)
+
+
+def wait_record(k, name, predicate, timeout=20, what="a status record"):
+    def check():
+        rec = k.records().get(name)
+        return rec if rec and predicate(rec) else None
+    return util.wait_until(check, timeout, what="%s of %s" % (what, name))
+
+
+def reading(rec):
+    return rec["DEAD"] == 0 and rec["POWER"] == 1 and all(
+        rec[k] == v for k, v in READINGS.items())
+
+
+def test_login_cookie_and_scaled_readings(start_kestrel, bmcs):
+    bmc = bmcs("bmc01", "127.0.0.21")
+    k = start_kestrel(CHASSIS, cluster(("bmc01", "root 0penBmc")),
+                      hosts={"bmc01": "127.0.0.21"}).wait_ready()
+    # Scale -3 divides by 1000; the pipe shows temperatures and voltages in
+    # hundredths, fans as they are.
+    wait_record(k, "bmc01", reading, what="scaled readings")
+
+    reqs = bmc.requests()
+    login = reqs[0]
+    assert (login["method"], login["path"]) == ("POST", "/login")
+    assert login["body"] == LOGIN_BODY
+    assert login["headers"]["Content-Type"] == "application/json"
+    assert login["cookie"] == ""
+    later = reqs[1:]
+    assert {(r["method"], r["path"]) for r in later} >= {
+        ("GET", STATE),
+        ("GET", "/xyz/openbmc_project/sensors/fan_tach/fan0"),
+        ("GET", "/xyz/openbmc_project/sensors/temperature/inlet"),
+        ("GET", "/xyz/openbmc_project/sensors/temperature/cpu0"),
+        ("GET", "/xyz/openbmc_project/sensors/voltage/p12v")}
+    # One login, and its session cookie goes out with every later request.
+    assert all(r["path"] != "/login" for r in later)
+    cookies = {r["cookie"] for r in later}
+    assert len(cookies) == 1 and re.fullmatch(r'sid="!\S+\?\S+"', cookies.pop())
+    assert bmc.control()["sessions"] == 1
+    assert "failed" not in k.stderr()
+
+
+def test_power_commands_reach_their_urls_and_off_clears_readings(
+        start_kestrel, bmcs):
+    bmc = bmcs("bmc01", "127.0.0.22")
+    k = start_kestrel(CHASSIS, cluster(("bmc01", "root 0penBmc")),
+                      hosts={"bmc01": "127.0.0.22"}).wait_ready()
+    wait_record(k, "bmc01", reading, what="readings")
+
+    def put(path, body):
+        return bmc.wait_request(
+            lambda r: r["method"] == "PUT" and r["path"] == path
+            and r["body"] == body, what="PUT %s %s" % (path, body))
+
+    k.command("$DO_POWER_OFF bmc01\n")
+    off = put(CHASSIS_POWER,
+              '{"data": "xyz.openbmc_project.State.Chassis.Transition.Off"}')
+    assert off["headers"]["Content-Type"] == "application/json"
+    assert off["headers"]["Content-Length"] == "60"
+    assert off["cookie"].startswith('sid="!')
+    # The BMC now reports Off: the node is alive, unpowered, readings zero.
+    wait_record(k, "bmc01", lambda r: r["POWER"] == 0 and r["DEAD"] == 0
+                and r["FAN"] == [0] and r["TEMP"] == [0, 0] and r["VOLT"] == [0],
+                what="power off")
+
+    k.command("$DO_RESET bmc01\n")
+    reset = put(HOST,
+                '{"data": "xyz.openbmc_project.State.Host.Transition.Reboot"}')
+    assert reset["headers"]["Content-Length"] == "60"
+    k.command("$DO_POWER_ON bmc01\n")
+    on = put(HOST, '{"data": "xyz.openbmc_project.State.Host.Transition.On"}')
+    assert on["headers"]["Content-Length"] == "56"
+    assert all(r["path"] != "/login" for r in bmc.requests()[1:])
+
+
+def test_expired_session_marks_the_node_dead_and_logs_in_again(
+        start_kestrel, bmcs):
+    bmc = bmcs("bmc01", "127.0.0.23")
+    k = start_kestrel(CHASSIS, cluster(("bmc01", "root 0penBmc")),
+                      hosts={"bmc01": "127.0.0.23"}).wait_ready()
+    wait_record(k, "bmc01", reading, what="readings")
+    before = len(bmc.requests())
+    bmc.control(expire=True)
+    # A reply without "Scale" (401 Login required) ends the session; the
+    # next task logs in again and the readings come back.
+    relogin = util.wait_until(
+        lambda: [r for r in bmc.requests()[before:] if r["path"] == "/login"],
+        30, what="a second login")[0]
+    assert relogin["body"] == LOGIN_BODY
+    wait_record(k, "bmc01", reading, timeout=30, what="readings again")
+    assert "Could not determine power status from bmc01" in k.stderr()
+    assert bmc.control()["sessions"] == 2
+
+
+def test_session_expiring_while_the_node_is_off_is_renewed(
+        start_kestrel, bmcs):
+    # An unpowered node is only asked for its power state; the 401 reply to
+    # that request must end the session too, or the node stays dead.
+    bmc = bmcs("bmc01", "127.0.0.29", power="Off")
+    k = start_kestrel(CHASSIS, cluster(("bmc01", "root 0penBmc")),
+                      hosts={"bmc01": "127.0.0.29"}).wait_ready()
+    wait_record(k, "bmc01", lambda r: r["DEAD"] == 0 and r["POWER"] == 0,
+                what="alive and off")
+    before = len(bmc.requests())
+    bmc.control(expire=True)
+    k.wait_stderr("Could not determine power status from bmc01")
+    util.wait_until(
+        lambda: [r for r in bmc.requests()[before:] if r["path"] == "/login"],
+        30, what="a second login")
+    wait_record(k, "bmc01", lambda r: r["DEAD"] == 0 and r["POWER"] == 0,
+                timeout=30, what="alive again")
+    assert all(r["path"] != "/xyz/openbmc_project/sensors/fan_tach/fan0"
+               for r in bmc.requests())
+
+
+def test_refused_login_at_start_recovers_once_the_bmc_accepts(
+        start_kestrel, bmcs):
+    bmc = bmcs("bmc01", "127.0.0.24")
+    bmc.control(refuse_login=True)
+    k = start_kestrel(CHASSIS, cluster(("bmc01", "root 0penBmc")),
+                      hosts={"bmc01": "127.0.0.24"}).wait_ready()
+    k.wait_stderr("Login to bmc01 failed\n")
+    assert k.records()["bmc01"]["DEAD"] == 1
+    # The dead node is asked for its power state every 3 s, which needs a
+    # login: once the BMC accepts it again the node comes back by itself.
+    bmc.control(refuse_login=False)
+    wait_record(k, "bmc01", reading, timeout=30, what="recovery")
+
+
+def test_credentials_are_escaped_in_the_login_body(start_kestrel, bmcs):
+    # The cluster file drops double quotes, but a backslash or a tab reaches
+    # the password as it stands.
+    password = "pa\\ss\tword"
+    bmc = bmcs("bmc01", "127.0.0.25", password=password)
+    k = start_kestrel(CHASSIS, cluster(("bmc01", "root " + password)),
+                      hosts={"bmc01": "127.0.0.25"}).wait_ready()
+    wait_record(k, "bmc01", reading, what="readings")
+    body = bmc.requests()[0]["body"]
+    assert body == '{"data": [ "root", "pa\\\\ss\\u0009word" ] }'
+    assert json.loads(body)["data"] == ["root", password]
+
+
+def test_missing_sensor_is_reported_and_the_node_stays_up(start_kestrel, bmcs):
+    sensors = dict(SENSORS)
+    del sensors["temperature/cpu0"]
+    bmc = bmcs("bmc01", "127.0.0.26", sensors=sensors)
+    k = start_kestrel(CHASSIS, cluster(("bmc01", "root 0penBmc")),
+                      hosts={"bmc01": "127.0.0.26"}).wait_ready()
+    k.wait_stderr("OpenBMC sensor temperature/cpu0 not found on bmc01\n")
+    rec = wait_record(k, "bmc01", lambda r: r["TEMP"] == [2150, 0]
+                      and r["FAN"] == [7200], what="the other readings")
+    assert rec["DEAD"] == 0
+    # Two readouts later the session still holds: one login only.
+    count = lambda: sum(1 for r in bmc.requests()
+                        if r["path"].endswith("temperature/cpu0"))
+    util.wait_until(lambda: count() >= 3, 20, what="three readouts")
+    assert [r["path"] for r in bmc.requests()].count("/login") == 1
+    assert k.records()["bmc01"]["DEAD"] == 0
+
+
+def test_a_stalled_bmc_holds_up_neither_start_up_nor_other_nodes(
+        start_kestrel, bmcs):
+    good = bmcs("bmc01", "127.0.0.27")
+    stalled = bmcs("bmc02", "127.0.0.28")
+    stalled.control(stall="accept")  # takes the connection, never speaks
+    hosts = {"bmc01": "127.0.0.27", "bmc02": "127.0.0.28"}
+    k = start_kestrel(CHASSIS, cluster(("bmc02", "root 0penBmc"),
+                                       ("bmc01", "root 0penBmc")),
+                      hosts=hosts).wait_ready(timeout=30)
+    assert ("OpenBMC login on bmc02-ipmi failed: Timeout was reached.\n"
+            "Is the node available?\n") in k.stderr()
+    wait_record(k, "bmc01", reading, what="readings of the good node")
+    assert k.records()["bmc02"]["DEAD"] == 1
+    stalled.control(stall=None)
+
+    wait_record(k, "bmc02", reading, timeout=30, what="bmc02 coming up")
+
+    # Now it takes requests over TLS and never replies to them: each request
+    # of bmc02 hangs until its time-out while bmc01 goes on being read. (That
+    # the poll queues no second status or data task behind a hung one is
+    # shown by the unit tests of the poll.)
+    stalled.control(stall="reply")
+    t0 = time.time()
+    util.wait_until(lambda: any(r["t"] > t0 + 8 for r in good.requests()
+                                if "sensors" in r["path"]), 20,
+                    what="bmc01 readouts during the stall")
+    assert any(r["t"] > t0 for r in stalled.requests())
+    rec = k.records()["bmc01"]
+    assert rec["DEAD"] == 0 and rec["TIME"] >= int(t0)
+    stalled.control(stall=None)
+    wait_record(k, "bmc02", lambda r: reading(r) and r["TIME"] > t0 + 8,
+                timeout=30, what="bmc02 after the stall")
+    assert k.running()
