@@ -46,7 +46,12 @@ def node_name(i):
 
 
 def node_addr(i):
-    return "127.0.0.%d" % (10 + i)
+    """127.0.0.(10+i) for the first 245 nodes; then 127.0.1.1, 127.0.1.2,
+    ... (host bytes 1..254 only), which leaves room for 512 nodes and more."""
+    if i <= 245:
+        return "127.0.0.%d" % (10 + i)
+    j = i - 246
+    return "127.0.%d.%d" % (1 + j // 254, 1 + j % 254)
 
 
 def build_emu(workdir):

@@ -1,0 +1,98 @@
+// How long a full 512-node status snapshot takes to format and to write,
+// measured on the daemon's own code (formatstatusrecord, cluster::outputfifo).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "daemon/globals.h"
+#include "model/datastructs.h"
+#include "output/statuspipe.h"
+
+namespace {
+
+// The simulated BMC's chassis (one sensor of each kind, two discrete) and a
+// larger server chassis.
+struct shape {
+  int fans, temps, volts, discs;
+};
+const shape kSim = {1, 1, 1, 2};
+const shape kServer = {8, 12, 16, 4};
+
+char names[MAXNODES][FIELDLEN];
+
+// Fills the global cluster with `count` live, powered nodes of one chassis.
+void fillcluster(int count, shape s) {
+  static chassis c;
+  c.numfans = s.fans;
+  c.numtemps = s.temps;
+  c.numvolts = s.volts;
+  c.numdiscs = s.discs;
+  mycluster.numnodes = count;
+  for (int i = 0; i < count; i++) {
+    node& n = mycluster.mynodes[i];
+    snprintf(names[i], FIELDLEN, "node%03d", i + 1);
+    n.thischassis = &c;
+    n.name = names[i];
+    n.lastupdate = 1700000000 + i;
+    n.dead = false;
+    n.power = true;
+    for (int f = 0; f < s.fans; f++) n.fan[f] = 5000.0 + 50.0 * f;
+    for (int t = 0; t < s.temps; t++) n.temp[t] = 45.25 + t;
+    for (int v = 0; v < s.volts; v++) n.volt[v] = 12.12 - 0.5 * v;
+    for (int d = 0; d < s.discs; d++) n.disc[d] = 0;
+  }
+}
+
+void BM_FormatSnapshot(benchmark::State& state, shape s) {
+  const int count = static_cast<int>(state.range(0));
+  fillcluster(count, s);
+  std::string out;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    out.clear();
+    for (int i = 0; i < count; i++)
+      formatstatusrecord(&mycluster.mynodes[i], out);
+    benchmark::DoNotOptimize(out.data());
+    bytes = out.size();
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+
+// The whole snapshot as the output thread writes it (open, one record after
+// the other, close), into an ordinary file instead of the FIFO so that no
+// reader is needed.
+void BM_WriteSnapshot(benchmark::State& state, shape s) {
+  const int count = static_cast<int>(state.range(0));
+  fillcluster(count, s);
+  char dir[] = "/tmp/kestrel-bench-XXXXXX";
+  if (!mkdtemp(dir)) {
+    state.SkipWithError("mkdtemp failed");
+    return;
+  }
+  snprintf(nodewatchdat, sizeof nodewatchdat, "%s/nodewatch.dat", dir);
+  for (auto _ : state) mycluster.outputfifo();
+  unlink(nodewatchdat);
+  rmdir(dir);
+}
+
+BENCHMARK_CAPTURE(BM_FormatSnapshot, sim, kSim)
+    ->Arg(128)
+    ->Arg(512)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_FormatSnapshot, server, kServer)
+    ->Arg(512)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_WriteSnapshot, sim, kSim)
+    ->Arg(512)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_WriteSnapshot, server, kServer)
+    ->Arg(512)
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
