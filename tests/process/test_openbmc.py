@@ -6,7 +6,7 @@ import time
 
 import pytest
 
-from tests.harness import util
+from tests.harness import ipmisim, util
 from tests.harness.openbmc import TestBmc
 
 CHASSIS = """$CHASSISTYPE obmc
@@ -248,3 +248,37 @@ def test_a_stalled_bmc_holds_up_neither_start_up_nor_other_nodes(
     wait_record(k, "bmc02", lambda r: reading(r) and r["TIME"] > t0 + 8,
                 timeout=30, what="bmc02 after the stall")
     assert k.running()
+
+
+def test_ipmi_and_openbmc_nodes_are_watched_side_by_side(
+        start_kestrel, bmcs, tmp_path):
+    sims = ipmisim.SimSet(str(tmp_path / "sims"), 1)
+    try:
+        bmc = bmcs("bmc01", "127.0.0.30")
+        chassis = CHASSIS + ("$CHASSISTYPE simnode\n$$FANCOUNT 1\n"
+                             "$$TEMPCOUNT 1\n$$VOLTCOUNT 1\n"
+                             "$$FAN1 Fan1 FAN1 500 1000 20000 25000\n"
+                             '$$TEMP1 Cpu "CPU Temp" 0 5 80 90\n'
+                             "$$VOLT1 Rail12 12V 10.8 11.4 12.6 13.2\n\n")
+        nodes = cluster(("bmc01", "root 0penBmc")) + (
+            "$NODE node01 simnode %s %s\n" % (ipmisim.USER, ipmisim.PASSWORD))
+        hosts = dict(sims.hosts(), bmc01="127.0.0.30")
+        k = start_kestrel(chassis, nodes, hosts=hosts).wait_ready()
+        wait_record(k, "bmc01", reading, timeout=30, what="OpenBMC readings")
+        wait_record(k, "node01", lambda r: r["DEAD"] == 0 and r["POWER"] == 1
+                    and r["FAN"] == [5000] and r["TEMP"] == [4500]
+                    and r["VOLT"] == [1200], timeout=30, what="IPMI readings")
+        # One command line each; both BMCs act and both nodes show it.
+        k.command("$DO_POWER_OFF node01\n$DO_POWER_OFF bmc01\n")
+        util.wait_until(lambda: sims["node01"].power() == 0, 15,
+                        what="IPMI power off")
+        util.wait_until(lambda: bmc.control()["power"] == "Off", 15,
+                        what="OpenBMC power off")
+        for name in ("node01", "bmc01"):
+            wait_record(k, name, lambda r: r["POWER"] == 0 and r["DEAD"] == 0,
+                        timeout=20, what="power off")
+        assert k.stop() == 0
+        err = k.stderr()
+        assert "Sanitizer" not in err and "runtime error" not in err, err
+    finally:
+        sims.stop_all()
