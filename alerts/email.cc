@@ -299,12 +299,20 @@ size_t email::curlSendMail(char* buffer, size_t size, size_t nitems,
 }
 
 std::vector<std::string> splitrecipients(const std::string& to) {
+  // Blanks around an address would reach the server inside RCPT TO:<...>,
+  // where it reads as a different (empty) address and the alert is lost; an
+  // empty recipient can make a strict server refuse the whole message.
+  static const char kBlanks[] = " \t\r\n";
   std::vector<std::string> out;
   size_t start = 0;
   for (;;) {
     size_t comma = to.find(',', start);
-    size_t len = comma == std::string::npos ? std::string::npos : comma - start;
-    out.push_back(to.substr(start, len).substr(0, 511));
+    size_t end = comma == std::string::npos ? to.size() : comma;
+    size_t first = to.find_first_not_of(kBlanks, start);
+    if (first != std::string::npos && first < end) {
+      size_t last = to.find_last_not_of(kBlanks, end - 1);
+      out.push_back(to.substr(first, last + 1 - first).substr(0, 511));
+    }
     if (comma == std::string::npos) return out;
     start = comma + 1;
   }

@@ -69,7 +69,8 @@ class email {
 size_t formatalert(const alert& a, char* out, size_t outlen, bool* poweroff);
 
 // The SMTP recipients of a recipient setting: every comma ends one, the
-// text after the last comma is the last; each cut to 511 characters.
+// text after the last comma is the last; blanks around each are dropped,
+// empty ones skipped, each cut to 511 characters.
 std::vector<std::string> splitrecipients(const std::string& to);
 
 size_t curlDiscardWriteback(void* contents, size_t size, size_t nmemb,
