@@ -28,6 +28,21 @@ void splitnames(const sdata_t* sdata, char* nodename, char* sensorname) {
   sensor_nameonly(sensorname, full);
 }
 
+// A failed reading is named in the foreground only; either way it makes its
+// node dead.
+void readingfailed(int err, const char* what, const sdata_t* sdata,
+                   const char* nodename) {
+  if (nodaemon) {
+    char errtext[512];
+    char msg[1024];
+    ipmi_get_error_string(err, errtext, sizeof errtext);
+    snprintf(msg, sizeof msg, "Error 0x%x getting %s for sensor %s:\n%s\n", err,
+             what, sdata->name, errtext);
+    error_msg(msg);
+  }
+  mycluster.setdead(nodename);
+}
+
 }  // namespace
 
 void cluster::getdata() {
@@ -107,16 +122,7 @@ void got_thresh_reading(ipmi_sensor_t* sensor, int err,
   splitnames(sdata, nodename, sensorname);
 
   if (err) {
-    if (nodaemon) {
-      char errtext[512];
-      char msg[1024];
-      ipmi_get_error_string(err, errtext, sizeof errtext);
-      snprintf(msg, sizeof msg,
-               "Error 0x%x getting threshold reading for sensor %s:\n%s\n", err,
-               sdata->name, errtext);
-      error_msg(msg);
-    }
-    mycluster.setdead(nodename);
+    readingfailed(err, "threshold reading", sdata, nodename);
   } else {
     mycluster.initfirsttime(nodename);
     domainisup = true;
@@ -148,16 +154,7 @@ void got_discrete_states(ipmi_sensor_t* sensor, int err, ipmi_states_t* states,
   splitnames(sdata, nodename, sensorname);
 
   if (err) {
-    if (nodaemon) {
-      char errtext[512];
-      char msg[1024];
-      ipmi_get_error_string(err, errtext, sizeof errtext);
-      snprintf(msg, sizeof msg,
-               "Error 0x%x getting discrete states for sensor %s:\n%s\n", err,
-               sdata->name, errtext);
-      error_msg(msg);
-    }
-    mycluster.setdead(nodename);
+    readingfailed(err, "discrete states", sdata, nodename);
     release_sdata(sdata);
     return;
   }

@@ -185,12 +185,7 @@ class Sim:
             self.console.close()
             self.console = None
         if self.running():
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+            util.stop_process(self.proc)
 
     # -- console -------------------------------------------------------------
     def _console(self):

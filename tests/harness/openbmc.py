@@ -373,13 +373,7 @@ class TestBmc:
         return self
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        util.stop_process(self.proc)
 
     def control(self, **command):
         """Changes the BMC's state; returns its power, epoch and sessions."""

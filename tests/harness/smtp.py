@@ -59,13 +59,7 @@ class SmtpServer:
         return self
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        util.stop_process(self.proc)
 
     def messages(self):
         """Every message received so far, oldest first: dicts with

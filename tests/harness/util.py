@@ -1,6 +1,7 @@
 """Small helpers shared by the harness modules and the tests."""
 
 import os
+import subprocess
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -37,3 +38,15 @@ def read_text(path):
             return f.read()
     except FileNotFoundError:
         return ""
+
+
+def stop_process(proc, grace=5):
+    """Ends a process this harness started: SIGTERM, then SIGKILL after grace."""
+    if proc is None or proc.poll() is not None:
+        return
+    proc.terminate()
+    try:
+        proc.wait(timeout=grace)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
