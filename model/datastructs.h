@@ -57,6 +57,7 @@ typedef struct _openbmc_sensor {
   char* name;
   node* owner;
   double value;
+  bool missing;  // reported absent from the BMC; the node's REST worker only
 } openbmc_sensor;
 
 // Argument block of the two automatic-shutdown threads of one node.

@@ -39,6 +39,20 @@ int printable(size_t len) {
   return len > MSGLEN ? MSGLEN : static_cast<int>(len);
 }
 
+// The node's record of the OpenBMC sensor with this chassis name, or null.
+openbmc_sensor* findopenbmcsensor(node* n, const char* name) {
+  chassis* c = n->thischassis;
+  openbmc_sensor** tables[] = {n->openBmcFans, n->openBmcTemps,
+                               n->openBmcVolts};
+  int counts[] = {c->numfans, c->numtemps, c->numvolts};
+  for (int t = 0; t < 3; t++)
+    for (int i = 0; i < counts[t]; i++) {
+      openbmc_sensor* s = tables[t][i];
+      if (s && s->name && strcmp(s->name, name) == 0) return s;
+    }
+  return nullptr;
+}
+
 }  // namespace
 
 void* node::curlLogin(void* thenode) {
@@ -151,6 +165,10 @@ size_t node::curlGetData(char* data, size_t size, size_t count, void* thenode) {
       long code = 0;
       curl_easy_getinfo(n->curl, CURLINFO_RESPONSE_CODE, &code);
       if (code == 404) {
+        // Said once, not at every readout, until the BMC has it again.
+        openbmc_sensor* s = findopenbmcsensor(n, n->curlCurSens);
+        if (s && s->missing) break;
+        if (s) s->missing = true;
         snprintf(msg, sizeof msg, "OpenBMC sensor %s not found on %s\n",
                  n->curlCurSens, n->name);
         error_msg(msg);
@@ -170,11 +188,14 @@ size_t node::curlGetData(char* data, size_t size, size_t count, void* thenode) {
                n->curlCurSens, n->name);
       error_msg(msg);
       break;
-    default:
+    default: {
       n->dead = false;
       if (reading > 0) n->initfirsttime();
       n->reportsensor(n->curlCurSens, reading);
+      openbmc_sensor* s = findopenbmcsensor(n, n->curlCurSens);
+      if (s) s->missing = false;
       break;
+    }
   }
   return len;
 }

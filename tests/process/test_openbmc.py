@@ -213,6 +213,14 @@ def test_missing_sensor_is_reported_and_the_node_stays_up(start_kestrel, bmcs):
     util.wait_until(lambda: count() >= 3, 20, what="three readouts")
     assert [r["path"] for r in bmc.requests()].count("/login") == 1
     assert k.records()["bmc01"]["DEAD"] == 0
+    # Said once, not at every readout; said again once it went and came back.
+    missing = "OpenBMC sensor temperature/cpu0 not found on bmc01\n"
+    assert k.stderr().count(missing) == 1
+    bmc.control(sensors={"temperature/cpu0": SENSORS["temperature/cpu0"]})
+    wait_record(k, "bmc01", lambda r: r["TEMP"][1] != 0, what="the sensor back")
+    bmc.control(sensors={"temperature/cpu0": None})
+    util.wait_until(lambda: k.stderr().count(missing) == 2, 20,
+                    what="the second report")
 
 
 def test_a_stalled_bmc_holds_up_neither_start_up_nor_other_nodes(
