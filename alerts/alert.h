@@ -4,16 +4,17 @@
 
 #include <time.h>
 
+#include "model/defines.h"
+
 class node;
 
 class alert {
  public:
-  alert(int type, node* thisnode, int index, double value,
-        const double* limits);
+  alert(int kind, node* n, int slot, double reading, const double* row);
   // Orders by timestamp - reported: the longest unreported comes last.
   bool operator<(const alert& other) const;
-  bool matches(int type, node* thisnode, int index) const;
-  bool matches(node* thisnode) const;
+  bool matches(int kind, node* n, int slot) const;
+  bool matches(node* n) const;
   // Re-report delay of a non-critical alert: 420 s when an e-mail is being
   // composed in this cycle anyway, 900 s otherwise.
   int delaytime(bool added) const;
@@ -22,7 +23,7 @@ class alert {
   int index;         // sensor index within its kind in the chassis
   long occurances;   // times seen again since the alert was created
   double value;      // latest out-of-limit reading
-  double limits[4];  // limits at creation; all 0 for a discrete alert
+  double limits[NUMLIMITS];  // limits at creation; all 0 for a discrete alert
   time_t timestamp;  // when the condition was last seen
   time_t reported;   // when last written into an e-mail; 0 = never
   node* thisnode;

@@ -7,12 +7,8 @@
 #include <memory>
 
 #include "alerts/alerts.h"
-#include "daemon/globals.h"
 #include "model/datastructs.h"
-
-std::atomic<bool> alertlock{false};
-time_t globalreporttime = 0;
-pthread_t emailthread;
+#include "model/globals.h"
 
 namespace {
 
@@ -24,43 +20,49 @@ constexpr time_t CRITREPORTDELAY = 45;
 constexpr time_t QUIETTIME = 120;
 // An alert lapses after its sensor has been quiet for longer than this.
 constexpr time_t PRUNEAGE = 390;
+// Re-report delay of a non-critical alert: shorter when an e-mail goes out
+// in this cycle anyway.
+constexpr int DELAYWITHMAIL = 420;
+constexpr int DELAYALONE = 900;
+
+void seen(int kind, node* n, int index, double value, const double* limits) {
+  pendingalerts.add(kind, n, index, value, limits);
+}
+void quiet(int kind, node* n, int index) { pendingalerts.prune(kind, n, index); }
+void forget(node* n) { pendingalerts.remove(n); }
 
 }  // namespace
 
-void lockalerts() {
-  while (alertlock.exchange(true, std::memory_order_acquire)) usleep(5000);
-}
+void connectalerts() { alerthook = {seen, quiet, forget}; }
 
-void unlockalerts() { alertlock.store(false, std::memory_order_release); }
-
-alert::alert(int type, node* thisnode, int index, double value,
-             const double* limits)
-    : type(type),
-      index(index),
+alert::alert(int kind, node* n, int slot, double reading, const double* row)
+    : type(kind),
+      index(slot),
       occurances(0),
-      value(value),
+      value(reading),
       timestamp(nowtime()),
       reported(0),
-      thisnode(thisnode) {
-  for (int i = 0; i < 4; i++) this->limits[i] = limits[i];
+      thisnode(n) {
+  for (int i = 0; i < NUMLIMITS; i++) limits[i] = row[i];
 }
 
 bool alert::operator<(const alert& other) const {
   return timestamp - reported < other.timestamp - other.reported;
 }
 
-bool alert::matches(int type, node* thisnode, int index) const {
-  return this->type == type && this->thisnode == thisnode &&
-         this->index == index;
+bool alert::matches(int kind, node* n, int slot) const {
+  return type == kind && thisnode == n && index == slot;
 }
 
-bool alert::matches(node* thisnode) const { return this->thisnode == thisnode; }
+bool alert::matches(node* n) const { return thisnode == n; }
 
-int alert::delaytime(bool added) const { return added ? 420 : 900; }
+int alert::delaytime(bool added) const {
+  return added ? DELAYWITHMAIL : DELAYALONE;
+}
 
 void alerts::add(int type, node* thisnode, int index, double value,
                  const double* limits) {
-  lockalerts();
+  holding<flaglock> hold(alertlock);
   bool found = false;
   for (alert& a : myalerts) {
     if (a.matches(type, thisnode, index)) {
@@ -72,7 +74,6 @@ void alerts::add(int type, node* thisnode, int index, double value,
     }
   }
   if (!found) myalerts.emplace_back(type, thisnode, index, value, limits);
-  unlockalerts();
 }
 
 void alerts::add(int type, node* thisnode, int index, double value) {
@@ -81,7 +82,7 @@ void alerts::add(int type, node* thisnode, int index, double value) {
 }
 
 void alerts::prune(int type, node* thisnode, int index) {
-  lockalerts();
+  holding<flaglock> hold(alertlock);
   time_t now = nowtime();
   for (auto it = myalerts.begin(); it != myalerts.end(); ++it) {
     if (it->matches(type, thisnode, index)) {
@@ -89,14 +90,12 @@ void alerts::prune(int type, node* thisnode, int index) {
       break;
     }
   }
-  unlockalerts();
 }
 
 void alerts::remove(node* thisnode) {
-  lockalerts();
+  holding<flaglock> hold(alertlock);
   myalerts.remove_if(
       [thisnode](const alert& a) { return a.matches(thisnode); });
-  unlockalerts();
 }
 
 void alerts::report(alert& a, bool* added, time_t now) {
@@ -108,11 +107,16 @@ void alerts::report(alert& a, bool* added, time_t now) {
 }
 
 void alerts::process() {
-  lockalerts();
-  if (myalerts.empty()) {
-    unlockalerts();
-    return;
+  bool added = false;
+  {
+    holding<flaglock> hold(alertlock);
+    if (myalerts.empty()) return;
+    added = reportdue();
   }
+  if (added) startsender();
+}
+
+bool alerts::reportdue() {
   // Never-reported alerts first, the most recently seen of them first.
   myalerts.sort();
   myalerts.reverse();
@@ -134,9 +138,7 @@ void alerts::process() {
         report(a, &added, now);
     }
   }
-  unlockalerts();
-
-  if (added) startsender();
+  return added;
 }
 
 void alerts::testemail() {
@@ -157,7 +159,7 @@ void alerts::setupemail(const char* to, const char* from, const char* server) {
 void alerts::startsender() {
   std::shared_ptr<outgoingmail> job = myemail.prepare();
   {
-    std::lock_guard<std::mutex> hold(myemail.senderlock);
+    holding<lockable> hold(myemail.senderlock);
     short status = myemail.threadstatus.load();
     if (status == ALERT_STATUS_IDLE || status == ALERT_STATUS_DONE) {
       myemail.threadstatus = ALERT_STATUS_SPUN;

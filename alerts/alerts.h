@@ -10,42 +10,47 @@
 
 #include "alerts/alert.h"
 #include "alerts/email.h"
+#include "model/locks.h"
 
 class node;
+
+extern flaglock alertlock;  // guards pendingalerts.myalerts
 
 class alerts {
  public:
   // Adds or refreshes the alert of a fan, temperature or voltage sensor.
   void add(int type, node* thisnode, int index, double value,
-           const double* limits);
+           const double* limits) EXCLUDES(alertlock);
   // Adds or refreshes the alert of a discrete sensor (four zero limits).
-  void add(int type, node* thisnode, int index, double value);
+  void add(int type, node* thisnode, int index, double value)
+      EXCLUDES(alertlock);
   // The sensor was within limits: drop its alert after 390 s of quiet.
-  void prune(int type, node* thisnode, int index);
+  void prune(int type, node* thisnode, int index) EXCLUDES(alertlock);
   // Drops every alert of a node.
-  void remove(node* thisnode);
+  void remove(node* thisnode) EXCLUDES(alertlock);
   // Writes the alerts that are due into the e-mail and starts its sender.
-  void process();
+  void process() EXCLUDES(alertlock);
   // Sends the test e-mail.
   void testemail();
   void setupemail(const char* to, const char* from, const char* server);
 
-  std::list<alert> myalerts;  // guarded by alertlock
-  email myemail;
+  std::list<alert> myalerts GUARDED_BY(alertlock);
+  email myemail;  // main thread, but for what its senders own
 
  private:
-  void report(alert& a, bool* added, time_t now);
+  void report(alert& a, bool* added, time_t now) REQUIRES(alertlock);
+  // Writes the due alerts into the e-mail; true when any was.
+  bool reportdue() REQUIRES(alertlock);
   void startsender();
 };
 
 extern alerts pendingalerts;
-extern std::atomic<bool> alertlock;  // guards pendingalerts.myalerts
-extern time_t globalreporttime;      // main thread only
-extern pthread_t emailthread;        // main thread only
+extern time_t globalreporttime;  // last alert e-mail; main thread only
+extern pthread_t emailthread;    // the sender started last; main thread only
 
-// Takes and releases alertlock: test-and-set, waiting in 5 ms steps.
-void lockalerts();
-void unlockalerts();
+// Installs the model's alert hooks (model/globals.h) on pendingalerts; once,
+// before any thread starts.
+void connectalerts();
 
 // Sender thread entry: obj is a heap std::shared_ptr<outgoingmail>.
 void* LaunchSendFunction(void* obj);

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "alerts/alerts.h"
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 
 namespace {
 
@@ -49,23 +49,10 @@ void appendf(char* out, size_t outlen, size_t* pos, const char* fmt, ...) {
 }
 
 const char* sensorname(const node* n, int type, int index) {
-  const chassis* c = n->thischassis;
   const char* name = nullptr;
-  if (c && index >= 0) {
-    switch (type) {
-      case FAN:
-        if (index < MAXFANS) name = c->fanname[index];
-        break;
-      case TEMP:
-        if (index < MAXTEMPS) name = c->tempname[index];
-        break;
-      case VOLT:
-        if (index < MAXVOLTS) name = c->voltname[index];
-        break;
-      case DISC:
-        if (index < MAXDISCS) name = c->discname[index];
-        break;
-    }
+  if (n->thischassis && type >= FAN && type < NUMKINDS && index >= 0) {
+    chassisslots slots = n->thischassis->slots(type);
+    if (index < slots.size) name = slots.names[index];
   }
   return name ? name : "";
 }
@@ -159,10 +146,11 @@ email::email()
       subject(),
       bodyindex(nullptr) {}
 
-void email::init(const char* to, const char* from, const char* server) {
-  copyfield(this->to, to, sizeof this->to);
-  copyfield(this->from, from, sizeof this->from);
-  copyfield(this->server, server, sizeof this->server);
+void email::init(const char* recipients, const char* sender,
+                 const char* smtpserver) {
+  copyfield(to, recipients, sizeof to);
+  copyfield(from, sender, sizeof from);
+  copyfield(server, smtpserver, sizeof server);
   copyfield(subject, ALERTSUBJECT, sizeof subject);
   if (!body) {
     body = new (std::nothrow) char[EMAILBODYLEN]();
@@ -226,7 +214,7 @@ std::shared_ptr<outgoingmail> email::prepare() {
 
 void* email::send(outgoingmail* job) {
   {
-    std::lock_guard<std::mutex> hold(senderlock);
+    holding<lockable> hold(senderlock);
     if (!job->cancelled) threadstatus = ALERT_STATUS_BUSY;
   }
 
@@ -270,7 +258,7 @@ void* email::send(outgoingmail* job) {
   }
 
   {
-    std::lock_guard<std::mutex> hold(senderlock);
+    holding<lockable> hold(senderlock);
     // A sender that gave way is silent: its e-mail is superseded.
     if (!job->cancelled) {
       if (res != CURLE_OK) {
@@ -302,15 +290,15 @@ std::vector<std::string> splitrecipients(const std::string& to) {
   // Blanks around an address would reach the server inside RCPT TO:<...>,
   // where it reads as a different (empty) address and the alert is lost; an
   // empty recipient can make a strict server refuse the whole message.
-  static const char kBlanks[] = " \t\r\n";
+  static const char BLANKS[] = " \t\r\n";
   std::vector<std::string> out;
   size_t start = 0;
   for (;;) {
     size_t comma = to.find(',', start);
     size_t end = comma == std::string::npos ? to.size() : comma;
-    size_t first = to.find_first_not_of(kBlanks, start);
+    size_t first = to.find_first_not_of(BLANKS, start);
     if (first != std::string::npos && first < end) {
-      size_t last = to.find_last_not_of(kBlanks, end - 1);
+      size_t last = to.find_last_not_of(BLANKS, end - 1);
       out.push_back(to.substr(first, last + 1 - first).substr(0, 511));
     }
     if (comma == std::string::npos) return out;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "alerts/alert.h"
+#include "model/locks.h"
 
 constexpr size_t EMAILBODYLEN = 262144;  // body buffer, NUL included
 constexpr size_t EMAILENTRYLEN = 8000;   // one alert's entry, NUL included
@@ -35,7 +36,8 @@ struct outgoingmail {
 class email {
  public:
   email();
-  void init(const char* to, const char* from, const char* server);
+  void init(const char* recipients, const char* sender,
+            const char* smtpserver);
   bool configured() const;  // init has run
   bool clear();
   bool add(alert a);
@@ -57,7 +59,7 @@ class email {
 
   // Orders status writes of senders against their cancellation, so that a
   // sender that was told to give way never overwrites its successor's state.
-  std::mutex senderlock;
+  lockable senderlock;
   std::shared_ptr<outgoingmail> current;  // sender started last; main thread
 
  private:

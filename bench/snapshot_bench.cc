@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 #include "output/statuspipe.h"
 
 namespace {
@@ -19,8 +19,8 @@ namespace {
 struct shape {
   int fans, temps, volts, discs;
 };
-const shape kSim = {1, 1, 1, 2};
-const shape kServer = {8, 12, 16, 4};
+const shape SIM = {1, 1, 1, 2};
+const shape SERVER = {8, 12, 16, 4};
 
 char names[MAXNODES][FIELDLEN];
 
@@ -79,17 +79,17 @@ void BM_WriteSnapshot(benchmark::State& state, shape s) {
   rmdir(dir);
 }
 
-BENCHMARK_CAPTURE(BM_FormatSnapshot, sim, kSim)
+BENCHMARK_CAPTURE(BM_FormatSnapshot, sim, SIM)
     ->Arg(128)
     ->Arg(512)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FormatSnapshot, server, kServer)
+BENCHMARK_CAPTURE(BM_FormatSnapshot, server, SERVER)
     ->Arg(512)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_WriteSnapshot, sim, kSim)
+BENCHMARK_CAPTURE(BM_WriteSnapshot, sim, SIM)
     ->Arg(512)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_WriteSnapshot, server, kServer)
+BENCHMARK_CAPTURE(BM_WriteSnapshot, server, SERVER)
     ->Arg(512)
     ->Unit(benchmark::kMicrosecond);
 

@@ -10,40 +10,35 @@
 
 #include "config/linescan.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 
 namespace {
 
-// One sensor kind as the parser sees it.
-struct sensorkind {
+// Keywords of one sensor kind, in kind order.
+struct sensorkeywords {
   const char* countkeyword;  // "$$FANCOUNT"
   const char* keyword;       // "$$FAN"
-  const char* label;         // "FAN", for messages
-  int tablesize;
-  int maxdigits;  // digits of the index
+  int maxdigits;             // digits of the index
 };
 
-const sensorkind kinds[4] = {
-    {"$$FANCOUNT", "$$FAN", "FAN", MAXFANS, 2},
-    {"$$TEMPCOUNT", "$$TEMP", "TEMP", MAXTEMPS, 3},
-    {"$$VOLTCOUNT", "$$VOLT", "VOLT", MAXVOLTS, 3},
-    {"$$DISCCOUNT", "$$DISC", "DISC", MAXDISCS, 2},
+const sensorkeywords kinds[NUMKINDS] = {
+    {"$$FANCOUNT", "$$FAN", 2},
+    {"$$TEMPCOUNT", "$$TEMP", 3},
+    {"$$VOLTCOUNT", "$$VOLT", 3},
+    {"$$DISCCOUNT", "$$DISC", 2},
 };
 
-int* countof(chassis* c, int kind) {
-  switch (kind) {
-    case FAN:
-      return &c->numfans;
-    case TEMP:
-      return &c->numtemps;
-    case VOLT:
-      return &c->numvolts;
-    default:
-      return &c->numdiscs;
-  }
-}
+// Section lines that choose how the chassis's BMCs are reached; a chassis
+// without one is reached over IPMI.
+const struct {
+  const char* keyword;
+  int kind;
+} transportkeywords[] = {
+    {"$$OPENBMC", TRANSPORT_OPENBMC},
+};
 
 [[noreturn]] void unknownline(const char* line) {
-  configfatal(1,
+  fatalf(1,
               "Unknown line encountered in chassis configuration file:\n%s\n"
               "Exiting now.\n",
               line);
@@ -53,12 +48,12 @@ int* countof(chassis* c, int kind) {
 // refused rather than cut.
 void readcount(chassis* c, int kind, const char* value, const char* line) {
   long count = strtol(value, nullptr, 10);
-  if (count < 0 || count > kinds[kind].tablesize)
-    configfatal(1,
-                "%s count out of range (0 to %d) for chassis %s in chassis "
-                "configuration file:\n%s\nExiting now.\n",
-                kinds[kind].label, kinds[kind].tablesize, c->name, line);
-  *countof(c, kind) = static_cast<int>(count);
+  if (count < 0 || count > kindsize(kind))
+    fatalf(1,
+           "%s count out of range (0 to %d) for chassis %s in chassis "
+           "configuration file:\n%s\nExiting now.\n",
+           kindname(kind), kindsize(kind), c->name, line);
+  *c->countof(kind) = static_cast<int>(count);
 }
 
 // Stores one sensor line into slot index - 1 of its kind.
@@ -66,37 +61,20 @@ void storesensor(chassis* c, int kind, int index, const char* fields,
                  const char* line) {
   tarnsensor s;
   if (!parsesensor(&s, const_cast<char*>(fields)))
-    configfatal(1,
+    fatalf(1,
                 "Sensor field too long (names hold at most 95 characters, "
                 "other fields 119) in chassis configuration file:\n%s\n"
                 "Exiting now.\n",
                 line);
   int i = index - 1;
-  char* name = keepstring(s.name, NAMELEN);
-  char* shortname = keepstring(s.shortname, NAMELEN);
-  double* limits = nullptr;
-  switch (kind) {
-    case FAN:
-      c->fanname[i] = name;
-      c->fanshortname[i] = shortname;
-      limits = c->fanlimit[i];
-      break;
-    case TEMP:
-      c->tempname[i] = name;
-      c->tempshortname[i] = shortname;
-      limits = c->templimit[i];
-      break;
-    case VOLT:
-      c->voltname[i] = name;
-      c->voltshortname[i] = shortname;
-      limits = c->voltlimit[i];
-      break;
-    default:
-      c->discname[i] = name;
-      c->discshortname[i] = shortname;
-      c->disccrit[i] = s.critlow != 0.0;
-      return;
+  chassisslots slots = c->slots(kind);
+  slots.names[i] = keepstring(s.name, NAMELEN);
+  slots.labels[i] = keepstring(s.shortname, NAMELEN);
+  if (kind == DISC) {
+    slots.crit[i] = s.critlow != 0.0;
+    return;
   }
+  double* limits = slots.limits[i];
   limits[CRITLOW] = s.critlow;
   limits[ALERTLOW] = s.alertlow;
   limits[ALERTHIGH] = s.alerthigh;
@@ -106,9 +84,9 @@ void storesensor(chassis* c, int kind, int index, const char* fields,
 // Tries one section line as a sensor line of `kind`. False when the line is
 // not one (wrong keyword, no index, or no space after the index).
 bool trysensor(chassis* c, int kind, const char* line) {
-  const sensorkind& k = kinds[kind];
+  const sensorkeywords& k = kinds[kind];
   size_t len = strlen(k.keyword);
-  if (strncmp(line, k.keyword, len) != 0 || *countof(c, kind) <= 0)
+  if (strncmp(line, k.keyword, len) != 0 || *c->countof(kind) <= 0)
     return false;
   const char* p = line + len;
   int digits = 0;
@@ -118,27 +96,29 @@ bool trysensor(chassis* c, int kind, const char* line) {
     digits++;
   }
   if (digits == 0 || p[digits] != ' ') return false;
-  if (digits > k.maxdigits || index < 1 || index > k.tablesize)
-    configfatal(1,
-                "%s sensor index out of range (1 to %d) for chassis %s in "
-                "chassis configuration file:\n%s\nExiting now.\n",
-                k.label, k.tablesize, c->name, line);
+  if (digits > k.maxdigits || index < 1 || index > kindsize(kind))
+    fatalf(1,
+           "%s sensor index out of range (1 to %d) for chassis %s in "
+           "chassis configuration file:\n%s\nExiting now.\n",
+           kindname(kind), kindsize(kind), c->name, line);
   storesensor(c, kind, static_cast<int>(index), p + digits + 1, line);
   return true;
 }
 
 void sectionline(chassis* c, const char* line) {
-  if (strncmp(line, "$$OPENBMC", 9) == 0) {
-    c->openbmc = true;
-    return;
+  for (const auto& t : transportkeywords) {
+    if (strncmp(line, t.keyword, strlen(t.keyword)) == 0) {
+      c->transportkind = t.kind;
+      return;
+    }
   }
-  for (int kind = FAN; kind <= DISC; kind++) {
+  for (int kind = FAN; kind < NUMKINDS; kind++) {
     if (const char* value = afterkeyword(line, kinds[kind].countkeyword)) {
       readcount(c, kind, value, line);
       return;
     }
   }
-  for (int kind = FAN; kind <= DISC; kind++)
+  for (int kind = FAN; kind < NUMKINDS; kind++)
     if (trysensor(c, kind, line)) return;
   // Anything else inside a section is ignored.
 }
@@ -160,34 +140,13 @@ int parsesensor(tarnsensor* thissensor, char* origline) {
   return 1;
 }
 
-void resetchassis(chassis* c) {
-  memset(c->name, 0, sizeof c->name);
-  c->numfans = c->numtemps = c->numvolts = c->numdiscs = 0;
-  c->openbmc = false;
-  static const double defaults[4] = {-1.0, 0.0, 40000.0, 40001.0};
-  for (int i = 0; i < MAXFANS; i++) {
-    c->fanname[i] = c->fanshortname[i] = nullptr;
-    memcpy(c->fanlimit[i], defaults, sizeof defaults);
-  }
-  for (int i = 0; i < MAXTEMPS; i++) {
-    c->tempname[i] = c->tempshortname[i] = nullptr;
-    memcpy(c->templimit[i], defaults, sizeof defaults);
-  }
-  for (int i = 0; i < MAXVOLTS; i++) {
-    c->voltname[i] = c->voltshortname[i] = nullptr;
-    memcpy(c->voltlimit[i], defaults, sizeof defaults);
-  }
-  for (int i = 0; i < MAXDISCS; i++) {
-    c->discname[i] = c->discshortname[i] = nullptr;
-    c->disccrit[i] = false;
-  }
-}
+void resetchassis(chassis* c) { *c = chassis(); }
 
 void cluster::parsechassis(char* path) {
   numchassis = 0;
   FILE* f = fopen(path, "r");
   if (!f)
-    configfatal(1,
+    fatalf(1,
                 "Unable to open chassis configuration file: %s\nExiting now.\n",
                 path);
   char line[LINELEN];
@@ -210,10 +169,10 @@ void cluster::parsechassis(char* path) {
     const char* rest = afterkeyword(line, "$CHASSISTYPE");
     if (!rest) unknownline(line);
     if (numchassis >= MAXCHASSIS)
-      configfatal(1, "Maximum chassis count of %d exceeded.\n", MAXCHASSIS);
+      fatalf(1, "Maximum chassis count of %d exceeded.\n", MAXCHASSIS);
     size_t len = strcspn(rest, " \n");
     if (len == 0)
-      configfatal(1,
+      fatalf(1,
                   "Chassis type without a name in chassis configuration "
                   "file:\n%s\nExiting now.\n",
                   line);
@@ -227,33 +186,18 @@ void cluster::parsechassis(char* path) {
 }
 
 void cluster::validatechassis() {
+  // Discrete slots are matched and printed by name too: a counted slot
+  // without a definition would leave nothing to match or print.
   for (int c = 0; c < numchassis; c++) {
     chassis* ch = &mychassis[c];
-    for (int i = 0; i < ch->numfans; i++)
-      if (!ch->fanname[i])
-        configfatal(1,
-                    "Failed to find or parse FAN%i for chassis %s\n"
-                    "Exiting now.\n",
-                    i + 1, ch->name);
-    for (int i = 0; i < ch->numtemps; i++)
-      if (!ch->tempname[i])
-        configfatal(1,
-                    "Failed to find or parse TEMP%i for chassis %s\n"
-                    "Exiting now.\n",
-                    i + 1, ch->name);
-    for (int i = 0; i < ch->numvolts; i++)
-      if (!ch->voltname[i])
-        configfatal(1,
-                    "Failed to find or parse VOLT%i for chassis %s\n"
-                    "Exiting now.\n",
-                    i + 1, ch->name);
-    // Discrete slots are matched and printed by name too: a counted slot
-    // without a definition would leave nothing to match or print.
-    for (int i = 0; i < ch->numdiscs; i++)
-      if (!ch->discname[i])
-        configfatal(1,
-                    "Failed to find or parse DISC%i for chassis %s\n"
-                    "Exiting now.\n",
-                    i + 1, ch->name);
+    for (int kind = FAN; kind < NUMKINDS; kind++) {
+      chassisslots slots = ch->slots(kind);
+      for (int i = 0; i < slots.count; i++)
+        if (!slots.names[i])
+          fatalf(1,
+                 "Failed to find or parse %s%i for chassis %s\n"
+                 "Exiting now.\n",
+                 kindname(kind), i + 1, ch->name);
+    }
   }
 }

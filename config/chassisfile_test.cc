@@ -56,7 +56,7 @@ TEST_F(ChassisFile, ReadsTheExampleDefinitions) {
   ASSERT_EQ(mycluster.numchassis, 2);
   chassis& a = mychassis[0];
   EXPECT_STREQ(a.name, "demo1u");
-  EXPECT_FALSE(a.openbmc);
+  EXPECT_EQ(a.transportkind, TRANSPORT_IPMI);
   EXPECT_EQ(a.numfans, 2);
   EXPECT_EQ(a.numtemps, 1);
   EXPECT_EQ(a.numvolts, 1);
@@ -79,7 +79,7 @@ TEST_F(ChassisFile, ReadsTheExampleDefinitions) {
   EXPECT_DOUBLE_EQ(a.fanlimit[2][CRITHIGH], 40001.0);
   chassis& b = mychassis[1];
   EXPECT_STREQ(b.name, "demobmc");
-  EXPECT_TRUE(b.openbmc);
+  EXPECT_EQ(b.transportkind, TRANSPORT_OPENBMC);
   EXPECT_EQ(b.numfans, 1);
   EXPECT_STREQ(b.fanname[0], "fan0");
   EXPECT_STREQ(b.fanshortname[0], "fan0");

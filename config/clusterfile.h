@@ -11,8 +11,4 @@ int parsenode(char* nodename, char* chassisname, char* username, char* password,
 // ends the process when the value is longer than 119 characters.
 int parseemail(char* setting, char* origline);
 
-// Whether a name can serve as the OpenIPMI domain name of a LAN node: every
-// callback finds its node by the domain name, which the library would cut.
-bool fitsdomainname(const char* name);
-
 #endif  // KESTREL_CONFIG_CLUSTERFILE_H_

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "daemon/globals.h"
+#include "model/globals.h"
 
 bool readconfigline(FILE* f, char* buf) {
   if (!fgets(buf, LINELEN, f)) return false;
@@ -55,12 +55,4 @@ char* keepstring(const std::string& text, size_t size) {
   memcpy(block, text.data(), text.size() < size ? text.size() : size - 1);
   keepblock(block);
   return block;
-}
-
-void configfatal(int status, const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  vfprintf(stderr, format, ap);
-  va_end(ap);
-  fatalexit(status);
 }

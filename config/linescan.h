@@ -32,8 +32,4 @@ char* keepstring(const std::string& text, size_t size);
 // Keeps any other block made while reading the configuration.
 void keepblock(void* block);
 
-// Prints the formatted message on stderr and ends the process.
-[[noreturn]] void configfatal(int status, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
-
 #endif  // KESTREL_CONFIG_LINESCAN_H_

@@ -2,6 +2,7 @@
 // the clean-up is armed, so the signal handler only writes, unlinks and
 // leaves, all of which are async-signal-safe.
 #include <signal.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,14 +10,16 @@
 
 #include <atomic>
 
-#include "daemon/globals.h"
+#include "daemon/cleanup.h"
+#include "model/globals.h"
 
 namespace {
 
-char commandpath[514];
-char watchpath[514];
-char commandline[530];
-char watchline[530];
+char commandpath[PATHLEN];
+char watchpath[PATHLEN];
+// "Removing " and the path.
+char commandline[PATHLEN + 16];
+char watchline[PATHLEN + 16];
 std::atomic<bool> armed{false};
 std::atomic<bool> done{false};
 
@@ -29,8 +32,8 @@ void removeone(const char* line, const char* path) {
 }  // namespace
 
 void armcleanup() {
-  snprintf(commandpath, 513, "%s/nodecommands.dat", datadir);
-  snprintf(watchpath, 513, "%s/nodewatch.dat", datadir);
+  snprintf(commandpath, sizeof commandpath, "%s/nodecommands.dat", datadir);
+  snprintf(watchpath, sizeof watchpath, "%s/nodewatch.dat", datadir);
   snprintf(commandline, sizeof commandline, "Removing %s\n", commandpath);
   snprintf(watchline, sizeof watchline, "Removing %s\n", watchpath);
   armed.store(true);
@@ -52,4 +55,12 @@ void fatalexit(int status) {
   fflush(stderr);
   _cleanupfifos();
   _exit(status);
+}
+
+void fatalf(int status, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  vfprintf(stderr, format, ap);
+  va_end(ap);
+  fatalexit(status);
 }

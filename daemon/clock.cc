@@ -1,6 +1,6 @@
 #include <atomic>
 
-#include "daemon/globals.h"
+#include "model/globals.h"
 
 namespace {
 std::atomic<time_t (*)()> clocksource{nullptr};

@@ -5,9 +5,9 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "daemon/globals.h"
 #include "daemon/mainloop.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 
 static void usage() {
   fputs("\nUsage: kestrel <Options>\n", stderr);

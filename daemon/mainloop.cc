@@ -7,6 +7,7 @@
 #include <OpenIPMI/ipmiif.h>
 #include <curl/curl.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
@@ -17,30 +18,67 @@
 #include <unistd.h>
 
 #include "alerts/alerts.h"
-#include "daemon/globals.h"
+#include "daemon/cleanup.h"
+#include "daemon/transports.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 #include "output/statuspipe.h"
 
-char datadir[256];
-char chassisfile[514];
-char clusterfile[514];
-char nodewatchdat[514];
-char autonodeconfdat[514];
-char nodecommandsdat[514];
-os_handler_t* os_hnd = nullptr;
-bool domainisup = false;
-bool debugipmilog = false;
+namespace {
 
-void formpaths() {
-  snprintf(chassisfile, 513, "%s/chassis.dat", datadir);
-  snprintf(clusterfile, 513, "%s/cluster.dat", datadir);
-  snprintf(nodewatchdat, 513, "%s/nodewatch.dat", datadir);
-  snprintf(autonodeconfdat, 513, "%s/autonodeconf.dat", datadir);
-  snprintf(nodecommandsdat, 513, "%s/nodecommands.dat", datadir);
+// Each pass turns the event loop this many times per node, at most...
+constexpr int TURNSPERNODE = 20;
+// ...within this time, each turn waiting at most TURNWAIT.
+constexpr long EVENTPHASEBUDGET_US = 500000;
+constexpr long TURNWAIT_US = 500000;
+// Between two passes.
+constexpr useconds_t PASSGAP_US = 50000;
+
+// The command pipe's entry in the event loop, so that a command written
+// while the daemon waits is executed at once.
+os_hnd_fd_id_t* commandwait = nullptr;
+
+void watchcommandfifo();
+
+// A replaced descriptor is closed once OpenIPMI is done with it; the one the
+// drain of each pass still reads is kept.
+void closewhendone(int fd, void*) {
+  if (fd != mycluster.commandfifo) close(fd);
 }
 
-bool cluster::init(char* chassisfile, char* clusterfile, char* commandfile) {
+// The pipe is readable: a writer wrote, or the last one closed its end.
+void commandready(int, void*, os_hnd_fd_id_t*) {
+  if (!mycluster.processcommandfifo()) return;
+  // Every writer has gone. The descriptor now reads as ready until a new
+  // writer comes, so it is replaced by a fresh one, opened before the old is
+  // closed so that a writer arriving meanwhile loses nothing. Should the
+  // pipe be gone, the descriptor stays for the drain of each pass only.
+  int fresh = open(nodecommandsdat, O_RDONLY | O_NONBLOCK);
+  if (fresh >= 0) mycluster.commandfifo = fresh;
+  os_hnd->remove_fd_to_wait_for(os_hnd, commandwait);
+  commandwait = nullptr;
+  if (fresh >= 0) watchcommandfifo();
+}
+
+void watchcommandfifo() {
+  if (mycluster.commandfifo < 0) return;
+  if (os_hnd->add_fd_to_wait_for(os_hnd, mycluster.commandfifo, commandready,
+                                 nullptr, closewhendone, &commandwait) != 0)
+    commandwait = nullptr;  // commands then wait for the drain of each pass
+}
+
+}  // namespace
+
+void formpaths() {
+  snprintf(chassisfile, PATHLEN, "%s/chassis.dat", datadir);
+  snprintf(clusterfile, PATHLEN, "%s/cluster.dat", datadir);
+  snprintf(nodewatchdat, PATHLEN, "%s/nodewatch.dat", datadir);
+  snprintf(autonodeconfdat, PATHLEN, "%s/autonodeconf.dat", datadir);
+  snprintf(nodecommandsdat, PATHLEN, "%s/nodecommands.dat", datadir);
+}
+
+bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   unlink(nodewatchdat);
   os_hnd = ipmi_posix_setup_os_handler();
   if (!os_hnd) {
@@ -52,11 +90,15 @@ bool cluster::init(char* chassisfile, char* clusterfile, char* commandfile) {
   os_hnd->set_log_handler(os_hnd, my_vlog);
   ipmi_init(os_hnd);
   curl_global_init(CURL_GLOBAL_ALL);
+  // The hooks are in place before any node or thread exists.
+  attachtransport = newtransport;
+  connectalerts();
 
-  parsechassis(chassisfile);
+  parsechassis(chassispath);
   validatechassis();
-  parsecluster(clusterfile);
-  setupcommandfifo(commandfile);
+  parsecluster(clusterpath);
+  setupcommandfifo(commandpath);
+  watchcommandfifo();
   if (processalerts)
     setupemail();
   else
@@ -111,7 +153,7 @@ int runeventphase(int steps, long budget_us) {
     long left = budget_us - elapsed_us(start);
     if (left <= 0) break;
     struct timeval timeout;
-    long wait = left < 500000 ? left : 500000;
+    long wait = left < TURNWAIT_US ? left : TURNWAIT_US;
     timeout.tv_sec = 0;
     timeout.tv_usec = wait;
     int rv = os_hnd->perform_one_op(os_hnd, &timeout);
@@ -131,10 +173,10 @@ int runeventphase(int steps, long budget_us) {
 }
 
 void runmainloop() {
-  const int steps = mycluster.getnumnodes() * 20;
+  const int steps = mycluster.getnumnodes() * TURNSPERNODE;
   for (;;) {
     mycluster.process();
-    runeventphase(steps, 500000);
-    usleep(50000);
+    runeventphase(steps, EVENTPHASEBUDGET_US);
+    usleep(PASSGAP_US);
   }
 }

@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include "daemon/globals.h"
+#include "ipmi/openipmi.h"
+#include "model/globals.h"
 
 namespace {
 

@@ -1,9 +1,8 @@
 #include <stdio.h>
 #include <syslog.h>
 
-#include "daemon/globals.h"
+#include "model/globals.h"
 
-int nodaemon = 0;
 
 // The log is never opened explicitly, so the identity is the program name.
 void error_msg(const char* text) {

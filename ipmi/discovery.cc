@@ -7,9 +7,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "daemon/globals.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 
 void domain_open(ipmi_domain_t* domain, int err, unsigned int conn_num,
                  unsigned int port_num, int still_connected, void* user_data) {
@@ -17,7 +17,7 @@ void domain_open(ipmi_domain_t* domain, int err, unsigned int conn_num,
   (void)port_num;
   (void)still_connected;
   (void)user_data;
-  char name[49];
+  char name[IPMI_DOMAIN_NAME_LEN];
 
   if (err) {
     ipmi_domain_get_name(domain, name, sizeof name);
@@ -64,13 +64,13 @@ void handle_mc(ipmi_update_e op, ipmi_domain_t* domain, ipmi_mc_t* mc,
   (void)op;
   (void)domain;
   (void)cb_data;
-  char name[499];
+  char name[IPMI_MC_NAME_LEN];
   ipmi_mc_get_name(mc, name, sizeof name);
   // Channel 0, IPMB address 20h: the BMC, the target of power commands.
   if (!strstr(name, "0.20")) return;
-  char nodename[499];
+  char nodename[IPMI_MC_NAME_LEN];
   sensor_nodenameonly(nodename, name);
-  mycluster.registermc(nodename, mc);
+  if (ipmi_link* l = findipmi(nodename)) l->registermc(mc);
 }
 
 void entity_change(ipmi_update_e op, ipmi_domain_t* domain,
@@ -98,7 +98,7 @@ void sensor_change(ipmi_update_e op, ipmi_entity_t* ent, ipmi_sensor_t* sensor,
   }
   char nodename[sizeof named->name];
   sensor_nodenameonly(nodename, named->name);
-  mycluster.registersensor(nodename, sensor);
+  if (ipmi_link* l = findipmi(nodename)) l->registersensor(sensor);
   release_sdata(named);
 }
 
@@ -142,13 +142,13 @@ void my_vlog(os_handler_t* handler, const char* format,
   if (lineend) putchar('\n');
 }
 
-bool node::registermc(ipmi_mc_t* mc) {
+bool ipmi_link::registermc(ipmi_mc_t* mc) {
   mymc = mc;
   mymcid = ipmi_mc_convert_to_id(mc);
   return true;
 }
 
-bool node::registersensor(ipmi_sensor_t* sensor) {
+bool ipmi_link::registersensor(ipmi_sensor_t* sensor) {
   sdata_t* named = alloc_sdata(sensor);
   if (!named) {
     printf("Unable to allocate sensor name memory\n");
@@ -160,24 +160,17 @@ bool node::registersensor(ipmi_sensor_t* sensor) {
     return false;
   }
   // Every slot of that name gets an entry of its own, so each is polled.
-  chassis* c = thischassis;
-  for (int i = 0; i < c->numfans; i++)
-    if (c->fanname[i] && strcmp(c->fanname[i], sensorname) == 0)
-      addsensor(sensor, false);
-  for (int i = 0; i < c->numvolts; i++)
-    if (c->voltname[i] && strcmp(c->voltname[i], sensorname) == 0)
-      addsensor(sensor, false);
-  for (int i = 0; i < c->numtemps; i++)
-    if (c->tempname[i] && strcmp(c->tempname[i], sensorname) == 0)
-      addsensor(sensor, false);
-  for (int i = 0; i < c->numdiscs; i++)
-    if (c->discname[i] && strcmp(c->discname[i], sensorname) == 0)
-      addsensor(sensor, true);
+  for (int kind : NAMEORDER) {
+    chassisslots slots = owner->thischassis->slots(kind);
+    for (int i = 0; i < slots.count; i++)
+      if (slots.names[i] && strcmp(slots.names[i], sensorname) == 0)
+        addsensor(sensor, kind == DISC);
+  }
   release_sdata(named);
   return true;
 }
 
-bool node::addsensor(ipmi_sensor_t* sensor, bool isdiscrete) {
+bool ipmi_link::addsensor(ipmi_sensor_t* sensor, bool isdiscrete) {
   if (sensorcount < MAXIPMISENSORS) {
     // The entry's record is held by the node for the rest of the run.
     sdata_t* sdata = alloc_sdata(sensor);
@@ -198,27 +191,11 @@ bool node::addsensor(ipmi_sensor_t* sensor, bool isdiscrete) {
   }
   char sensorname[sizeof named->name] = "";
   sensor_nameonly(sensorname, named->name);
-  snprintf(tmperrmsg, MSGLEN,
+  snprintf(owner->tmperrmsg, MSGLEN,
            "Unable to add sensor %s to %s.  Max sensor count of %d reached for "
            "this node.\n",
-           sensorname, name, MAXIPMISENSORS);
-  error_msg(tmperrmsg);
+           sensorname, owner->name, MAXIPMISENSORS);
+  error_msg(owner->tmperrmsg);
   release_sdata(named);
   return false;
-}
-
-bool node::zerosensors() {
-  lastupdate = nowtime();
-  power = false;
-  chassis* c = thischassis;
-  for (int i = 0; i < c->numfans; i++) fan[i] = 0.0;
-  for (int i = 0; i < c->numvolts; i++) volt[i] = 0.0;
-  for (int i = 0; i < c->numtemps; i++) temp[i] = 0.0;
-  for (int i = 0; i < c->numdiscs; i++) disc[i] = 0.0;
-  return true;
-}
-
-bool node::reportdomain(int err) {
-  dead = err != 0;
-  return true;
 }

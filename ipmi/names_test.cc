@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <string>
+
 #include "ipmi/openipmi.h"
 
 namespace {
@@ -57,3 +59,10 @@ TEST(NameSplitting, NamesWithoutParenthesesOrSensorPartFail) {
 }
 
 }  // namespace
+
+TEST(NameSplitting, IpmiNodeNamesMustFitTheDomainName) {
+  std::string name(IPMI_DOMAIN_NAME_LEN, 'n');
+  EXPECT_TRUE(
+      fitsdomainname(std::string(IPMI_DOMAIN_NAME_LEN - 1, 'n').c_str()));
+  EXPECT_FALSE(fitsdomainname(name.c_str()));
+}

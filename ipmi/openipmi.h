@@ -9,6 +9,18 @@
 #include <OpenIPMI/os_handler.h>
 #include <stdarg.h>
 
+#include "model/datastructs.h"
+
+// The OpenIPMI POSIX OS handler, which drives every connection and runs the
+// event loop. Set up by the daemon at start, before the configuration is
+// read; main thread only.
+extern os_handler_t* os_hnd;
+// Some node has answered: connection reports are believed from then on.
+// Main thread only.
+extern bool domainisup;
+// OpenIPMI's own log on stdout; set before start-up, read-only after.
+extern bool debugipmilog;
+
 // Request record: one per registered sensor, reference counted.
 typedef struct sdata_s {
   unsigned int refcount;
@@ -40,8 +52,10 @@ void entity_change(ipmi_update_e op, ipmi_domain_t* domain,
                    ipmi_entity_t* entity, void* cb_data);
 void sensor_change(ipmi_update_e op, ipmi_entity_t* ent, ipmi_sensor_t* sensor,
                    void* cb_data);
+// OpenIPMI's log, passed through with the library's own format.
 void my_vlog(os_handler_t* handler, const char* format,
-             enum ipmi_log_type_e log_type, va_list ap);
+             enum ipmi_log_type_e log_type, va_list ap)
+    __attribute__((format(printf, 2, 0)));
 
 void got_thresh_reading(ipmi_sensor_t* sensor, int err,
                         enum ipmi_value_present_e value_present,
@@ -52,6 +66,45 @@ void got_discrete_states(ipmi_sensor_t* sensor, int err,
 bool* ipmi_get_states(ipmi_sensor_t* sensor, ipmi_states_t* states,
                       int& num_states);
 
+// The reply to Get Chassis Status; rsp_data is the node.
 void powerstatus(ipmi_mc_t* src, ipmi_msg_t* msg, void* rsp_data);
+
+// The IPMI record of a node: its connection, its BMC and its sensor table.
+// Main thread only, like everything OpenIPMI.
+class ipmi_link : public transport {
+ public:
+  explicit ipmi_link(node* n);
+  bool poll(node* n) override;
+  short command(node* n, int code) override;
+
+  bool registermc(ipmi_mc_t* mc);
+  // Gives the sensor an entry for every chassis slot of its name.
+  bool registersensor(ipmi_sensor_t* sensor);
+  bool addsensor(ipmi_sensor_t* sensor, bool discrete);
+
+  node* owner;
+  ipmi_con_t* ipmicon;
+  bool discrete[MAXIPMISENSORS];
+  ipmi_sensor_t* mysensors[MAXIPMISENSORS];
+  ipmi_mc_t* mymc;  // non-null once the BMC was seen; never dereferenced
+  // The BMC's durable id: requests reach it through this, so a controller
+  // the library has since removed is never touched.
+  ipmi_mcid_t mymcid = IPMI_MCID_INVALID;
+  sdata_t* mysdatas[MAXIPMISENSORS];
+  int sensorcount;
+};
+
+// Whether a name can serve as the OpenIPMI domain name of a LAN node: every
+// callback finds its node by the domain name, which the library would cut.
+bool fitsdomainname(const char* name);
+
+// The IPMI record of the first node of that name, or null when there is
+// none or it is reached otherwise.
+ipmi_link* findipmi(const char* nodename);
+
+// Opens the connection and domain of an IPMI node (over the LAN, or the
+// local system interface for user "SMI") and gives it its record; ends the
+// process with a message when the connection cannot be set up.
+transport* ipmi_attach(node* n);
 
 #endif  // KESTREL_IPMI_OPENIPMI_H_

@@ -1,22 +1,19 @@
-// Polling: the paced requests of every node and the answers of its IPMI
+// Polling of an IPMI node: the requests of one pass and the answers of its
 // sensors, stored by sensor name. Requests reach sensors through the ids in
 // their request records, so a sensor the library has since removed is never
 // touched: the request is refused and nothing else happens.
+#include <OpenIPMI/ipmi_bits.h>
 #include <OpenIPMI/ipmi_err.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "daemon/globals.h"
 #include "ipmi/health.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 
 namespace {
-
-constexpr time_t kPollPeriod = 5;    // a live, powered node
-constexpr time_t kRetryEarlier = 2;  // off or dead: every 3 s
-constexpr time_t kStaleAfter = 25;   // no accepted reading for this long
 
 // Node and sensor name of a request record, split from a copy so that the
 // record keeps its full name.
@@ -45,36 +42,17 @@ void readingfailed(int err, const char* what, const sdata_t* sdata,
 
 }  // namespace
 
-void cluster::getdata() {
-  for (int i = 0; i < numnodes; i++) mynodes[i].getdata();
-}
-
-bool node::getdata() {
-  time_t now = nowtime();
-  if (now - lastquery < kPollPeriod) return false;
-  lastquery = now;
-
-  time_t last = lastupdate;
-  if (last > 0 && now - last > kStaleAfter) {
-    dead = true;
-    lastupdate = 0;
-    firsttime = 0;
-  }
-
-  if (thischassis && thischassis->openbmc) return curlPoll();
-
-  if (dead) {
-    if (mymc && pwr_statuswaiting == 0) command(STATUS);
-    lastquery -= kRetryEarlier;
+bool ipmi_link::poll(node* n) {
+  if (n->dead) {
+    if (mymc && n->pwr_statuswaiting == 0) command(n, STATUS);
     return false;
   }
-  if (!power) {
-    if (pwr_statuswaiting == 0) command(STATUS);
-    lastquery -= kRetryEarlier;
+  if (!n->power) {
+    if (n->pwr_statuswaiting == 0) command(n, STATUS);
     return false;
   }
 
-  if (pwr_statuswaiting == 0) command(STATUS);
+  if (n->pwr_statuswaiting == 0) command(n, STATUS);
   for (int i = 0; i < sensorcount; i++) {
     sdata_t* sdata = mysdatas[i];
     use_sdata(sdata);
@@ -85,28 +63,6 @@ bool node::getdata() {
     // A refused request never calls back.
     if (rv) release_sdata(sdata);
   }
-  return true;
-}
-
-// The OpenBMC node's share of the poll: tasks for its REST worker. A status
-// or data task already waiting is not queued again, so a slow BMC cannot make
-// its queue grow without bound.
-bool node::curlPoll() {
-  if (dead) {
-    // A status task at the dead-node pace makes the worker log in again, and
-    // the power-state reply brings the node back.
-    curlAddTaskOnce(STATUS);
-    lastquery -= kRetryEarlier;
-    return false;
-  }
-  if (!power) {
-    if (pwr_statuswaiting == 0) curlAddTaskOnce(STATUS);
-    lastquery -= kRetryEarlier;
-    return false;
-  }
-  if (curlInLogin) return false;
-  curlAddTaskOnce(STATUS);
-  curlAddTaskOnce(GETDATA);
   return true;
 }
 
@@ -161,7 +117,8 @@ void got_discrete_states(ipmi_sensor_t* sensor, int err, ipmi_states_t* states,
 
   domainisup = true;
   int type = ipmi_sensor_get_sensor_type(sensor);
-  if (type != 0x08 && type != 0x29) {
+  if (type != IPMI_SENSOR_TYPE_POWER_SUPPLY &&
+      type != IPMI_SENSOR_TYPE_BATTERY) {
     char msg[64];
     snprintf(msg, sizeof msg, "Unhandled sensor type %d\n", type);
     error_msg(msg);
@@ -171,7 +128,8 @@ void got_discrete_states(ipmi_sensor_t* sensor, int err, ipmi_states_t* states,
   int num_states = 0;
   bool* table = ipmi_get_states(sensor, states, num_states);
   if (table) {
-    int health = type == 0x08 ? powersupplyhealth(table) : batteryhealth(table);
+    int health = type == IPMI_SENSOR_TYPE_POWER_SUPPLY ? powersupplyhealth(table)
+                                                       : batteryhealth(table);
     free(table);
     mycluster.initfirsttime(nodename);
     mycluster.reportsensor(nodename, sensorname, static_cast<double>(health));
@@ -181,7 +139,7 @@ void got_discrete_states(ipmi_sensor_t* sensor, int err, ipmi_states_t* states,
 
 bool* ipmi_get_states(ipmi_sensor_t* sensor, ipmi_states_t* states,
                       int& num_states) {
-  bool* table = static_cast<bool*>(calloc(16, sizeof(bool)));
+  bool* table = static_cast<bool*>(calloc(IPMI_NUM_STATES, sizeof(bool)));
   num_states = IPMI_NUM_STATES;
   if (!table) return nullptr;
   for (int offset = 0; offset < IPMI_NUM_STATES; offset++) {
@@ -191,50 +149,4 @@ bool* ipmi_get_states(ipmi_sensor_t* sensor, ipmi_states_t* states,
       table[offset] = ipmi_is_state_set(states, offset) != 0;
   }
   return table;
-}
-
-bool node::reportsensor(const char* sensorname, double value) {
-  time_t now = nowtime();
-  chassis* c = thischassis;
-  std::atomic<double>* values = nullptr;
-  unsigned char* zeros = nullptr;
-  int index = -1;
-  for (int i = 0; i < c->numfans && index < 0; i++)
-    if (c->fanname[i] && strcmp(c->fanname[i], sensorname) == 0) {
-      index = i;
-      values = fan;
-      zeros = fanfail;
-    }
-  for (int i = 0; i < c->numvolts && index < 0; i++)
-    if (c->voltname[i] && strcmp(c->voltname[i], sensorname) == 0) {
-      index = i;
-      values = volt;
-      zeros = voltfail;
-    }
-  for (int i = 0; i < c->numtemps && index < 0; i++)
-    if (c->tempname[i] && strcmp(c->tempname[i], sensorname) == 0) {
-      index = i;
-      values = temp;
-      zeros = tempfail;
-    }
-  for (int i = 0; i < c->numdiscs && index < 0; i++)
-    if (c->discname[i] && strcmp(c->discname[i], sensorname) == 0) {
-      index = i;
-      values = disc;
-      zeros = discfail;
-    }
-  if (index < 0) return true;
-
-  // A BMC often answers 0 for a sensor it could not read this time; only a
-  // third zero in a row is believed. A NaN is not 0 and is stored.
-  if (value != 0.0) {
-    zeros[index] = 0;
-    values[index] = value;
-    dead = false;
-    lastupdate = now;
-  } else {
-    if (zeros[index] < 255) zeros[index]++;
-    if (zeros[index] >= 3) values[index] = 0.0;
-  }
-  return true;
 }

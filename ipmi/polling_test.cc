@@ -91,7 +91,7 @@ TEST_F(Poll, ALivePoweredNodeIsPolledAtMostEveryFiveSeconds) {
   n.dead = false;
   n.power = true;
   n.pwr_statuswaiting = 1;  // a status request is outstanding
-  n.lastupdate = clockvalue;
+  n.lastupdate = clockvalue.load();
   EXPECT_TRUE(n.getdata());
   EXPECT_EQ(n.lastquery, clockvalue);
   clockvalue += 4;

@@ -1,3 +1,4 @@
+// Lookups by name and the delegators that the transports' callbacks use.
 #include <string.h>
 
 #include "model/datastructs.h"
@@ -9,8 +10,6 @@ cluster::cluster()
       processalerts(false),
       processshutdowns(false),
       apachegid(0) {}
-
-cluster::~cluster() {}
 
 node* cluster::findnode(const char* name) {
   for (int i = 0; i < numnodes; i++)
@@ -33,16 +32,6 @@ void cluster::setnodealive(const char* name) {
 
 void cluster::initfirsttime(const char* name) {
   if (node* n = findnode(name)) n->initfirsttime();
-}
-
-bool cluster::registersensor(const char* name, ipmi_sensor_t* s) {
-  node* n = findnode(name);
-  return n ? n->registersensor(s) : false;
-}
-
-bool cluster::registermc(const char* name, ipmi_mc_t* mc) {
-  node* n = findnode(name);
-  return n ? n->registermc(mc) : false;
 }
 
 bool cluster::setdead(const char* name) {

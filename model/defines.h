@@ -2,6 +2,8 @@
 #ifndef KESTREL_MODEL_DEFINES_H_
 #define KESTREL_MODEL_DEFINES_H_
 
+#include <time.h>
+
 constexpr int MAXNODES = 512;
 constexpr int MAXCHASSIS = 100;
 constexpr int MAXFANS = 64;
@@ -12,12 +14,17 @@ constexpr int MAXIPMISENSORS = 512;  // registered IPMI sensors per node
 constexpr int MSGLEN = 512;          // per-node message buffer
 constexpr int NAMELEN = 96;          // sensor long and short names (95 chars)
 constexpr int FIELDLEN = 50;         // $NODE fields (49 chars)
+constexpr int PATHLEN = 514;         // a data-directory file path, NUL included
+constexpr int DATADIRLEN = 256;      // the data directory, NUL included
 
-// Sensor kinds.
-enum { FAN = 0, TEMP = 1, VOLT = 2, DISC = 3 };
+// Sensor kinds, in the order of every per-kind list the daemon writes.
+enum { FAN = 0, TEMP = 1, VOLT = 2, DISC = 3, NUMKINDS = 4 };
 
 // Columns of a limit row.
-enum { CRITLOW = 0, ALERTLOW = 1, ALERTHIGH = 2, CRITHIGH = 3 };
+enum { CRITLOW = 0, ALERTLOW = 1, ALERTHIGH = 2, CRITHIGH = 3, NUMLIMITS = 4 };
+
+// How a chassis's BMCs are reached. A new transport adds its line here.
+enum { TRANSPORT_IPMI = 0, TRANSPORT_OPENBMC = 1, NUMTRANSPORTS };
 
 // Node command codes, also the REST task codes.
 enum {
@@ -39,7 +46,7 @@ enum {
   IPMI_DISC_UNKNOWN = 3
 };
 
-// Power-supply (sensor type 08h) event offsets.
+// Power-supply event offsets.
 enum {
   IPMI_PS_PRESENT = 0,
   IPMI_PS_FAIL = 1,
@@ -47,7 +54,7 @@ enum {
   IPMI_PS_ACLOST = 3
 };
 
-// Battery (sensor type 29h) event offsets.
+// Battery event offsets.
 enum { IPMI_BAT_LOW = 0, IPMI_BAT_FAIL = 1, IPMI_BAT_PRESENT = 2 };
 
 // States of the e-mail sender.
@@ -58,5 +65,14 @@ enum {
   ALERT_STATUS_DONE = 3,
   ALERT_STATUS_ERROR = 4
 };
+
+// The pace of every transport's polling and its liveness rules.
+constexpr time_t POLLPERIOD = 5;    // a live, powered node
+constexpr time_t RETRYEARLIER = 2;  // off or dead: every 3 s
+constexpr time_t STALEAFTER = 25;   // no accepted reading for this long: dead
+// A sensor name found in two kinds feeds the first of them in this order.
+constexpr int NAMEORDER[NUMKINDS] = {FAN, VOLT, TEMP, DISC};
+// A zero reading is believed only on this many in a row.
+constexpr unsigned char ZEROSBELIEVED = 3;
 
 #endif  // KESTREL_MODEL_DEFINES_H_

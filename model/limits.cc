@@ -2,9 +2,8 @@
 // timing out unanswered power-status queries.
 #include <stdio.h>
 
-#include "alerts/alerts.h"
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 
 namespace {
 
@@ -53,40 +52,32 @@ int node::checklimits() {
   }
 
   int result = 1;
-  const chassis* c = thischassis;
-  auto outoflimits = [&](int kind, int i, double value, const double* limit) {
-    result = 0;
-    if (pwr_statuswaiting == 0) command(STATUS);
-    pendingalerts.add(kind, this, i, value, limit);
-  };
-  for (int i = 0; i < c->numfans; i++) {
-    double v = fan[i];
-    if (comparelimits(v, c->fanlimit[i]) != 0)
-      outoflimits(FAN, i, v, c->fanlimit[i]);
-    else
-      pendingalerts.prune(FAN, this, i);
-  }
-  // A temperature below its low limits is harmless.
-  for (int i = 0; i < c->numtemps; i++) {
-    double v = temp[i];
-    if (comparelimits(v, c->templimit[i]) > 0)
-      outoflimits(TEMP, i, v, c->templimit[i]);
-    else
-      pendingalerts.prune(TEMP, this, i);
-  }
-  for (int i = 0; i < c->numvolts; i++) {
-    double v = volt[i];
-    if (comparelimits(v, c->voltlimit[i]) != 0)
-      outoflimits(VOLT, i, v, c->voltlimit[i]);
-    else
-      pendingalerts.prune(VOLT, this, i);
-  }
-  for (int i = 0; i < c->numdiscs; i++) {
-    double v = disc[i];
-    if (v == IPMI_DISC_HEALTHY)
-      pendingalerts.prune(DISC, this, i);
-    else
-      pendingalerts.add(DISC, this, i, v);
+  for (int kind = FAN; kind < NUMKINDS; kind++) {
+    chassisslots cs = thischassis->slots(kind);
+    nodeslots ns = slots(kind);
+    for (int i = 0; i < cs.count; i++) {
+      double v = ns.values[i];
+      bool out;
+      if (kind == DISC)
+        out = v != IPMI_DISC_HEALTHY;
+      else if (kind == TEMP)
+        out = comparelimits(v, cs.limits[i]) > 0;  // too cold is harmless
+      else
+        out = comparelimits(v, cs.limits[i]) != 0;
+      if (!out) {
+        if (alerthook.quiet) alerthook.quiet(kind, this, i);
+        continue;
+      }
+      if (kind == DISC) {
+        // A discrete sensor carries no limits and asks for no power state.
+        static const double nolimits[NUMLIMITS] = {};
+        if (alerthook.seen) alerthook.seen(DISC, this, i, v, nolimits);
+        continue;
+      }
+      result = 0;
+      if (pwr_statuswaiting == 0) command(STATUS);
+      if (alerthook.seen) alerthook.seen(kind, this, i, v, cs.limits[i]);
+    }
   }
   return result;
 }

@@ -1,21 +1,80 @@
-#include "daemon/globals.h"
-#include "model/datastructs.h"
+// The chassis and node records: per-kind access, readings, liveness, and the
+// pacing of every node's polling.
+#include <string.h>
 
-chassis::chassis() : numfans(0), numtemps(0), numvolts(0), numdiscs(0) {
-  static const double defaults[4] = {-1.0, 0.0, 40000.0, 40001.0};
-  for (int i = 0; i < MAXFANS; i++) {
-    fanname[i] = fanshortname[i] = nullptr;
-    for (int l = 0; l < 4; l++) fanlimit[i][l] = defaults[l];
+#include "model/datastructs.h"
+#include "model/globals.h"
+
+namespace {
+
+// The limits of a slot the chassis file does not define.
+constexpr double DEFAULTLIMITS[NUMLIMITS] = {-1.0, 0.0, 40000.0, 40001.0};
+
+}  // namespace
+
+void defaultlimits(double* row) {
+  for (int l = 0; l < NUMLIMITS; l++) row[l] = DEFAULTLIMITS[l];
+}
+
+const char* kindname(int kind) {
+  static const char* const names[NUMKINDS] = {"FAN", "TEMP", "VOLT", "DISC"};
+  return kind >= 0 && kind < NUMKINDS ? names[kind] : "";
+}
+
+int kindsize(int kind) {
+  static const int sizes[NUMKINDS] = {MAXFANS, MAXTEMPS, MAXVOLTS, MAXDISCS};
+  return kind >= 0 && kind < NUMKINDS ? sizes[kind] : 0;
+}
+
+chassis::chassis()
+    : name(),
+      fanname(),
+      tempname(),
+      voltname(),
+      discname(),
+      fanshortname(),
+      tempshortname(),
+      voltshortname(),
+      discshortname(),
+      disccrit(),
+      numfans(0),
+      numtemps(0),
+      numvolts(0),
+      numdiscs(0),
+      transportkind(TRANSPORT_IPMI) {
+  for (int kind = FAN; kind < DISC; kind++) {
+    chassisslots s = slots(kind);
+    for (int i = 0; i < s.size; i++) defaultlimits(s.limits[i]);
   }
-  for (int i = 0; i < MAXTEMPS; i++) {
-    tempname[i] = tempshortname[i] = nullptr;
-    for (int l = 0; l < 4; l++) templimit[i][l] = defaults[l];
+}
+
+chassisslots chassis::slots(int kind) {
+  switch (kind) {
+    case FAN:
+      return {FAN, numfans, MAXFANS, fanname, fanshortname, fanlimit, nullptr};
+    case TEMP:
+      return {TEMP,          numtemps,  MAXTEMPS, tempname,
+              tempshortname, templimit, nullptr};
+    case VOLT:
+      return {VOLT,          numvolts,  MAXVOLTS, voltname,
+              voltshortname, voltlimit, nullptr};
+    default:
+      return {DISC,          numdiscs, MAXDISCS, discname,
+              discshortname, nullptr,  disccrit};
   }
-  for (int i = 0; i < MAXVOLTS; i++) {
-    voltname[i] = voltshortname[i] = nullptr;
-    for (int l = 0; l < 4; l++) voltlimit[i][l] = defaults[l];
+}
+
+int* chassis::countof(int kind) {
+  switch (kind) {
+    case FAN:
+      return &numfans;
+    case TEMP:
+      return &numtemps;
+    case VOLT:
+      return &numvolts;
+    default:
+      return &numdiscs;
   }
-  openbmc = false;
 }
 
 node::node() : node(nullptr) {}
@@ -25,6 +84,7 @@ node::node(chassis* c)
       name(nullptr),
       username(nullptr),
       password(nullptr),
+      link(nullptr),
       voltfail(),
       tempfail(),
       fanfail(),
@@ -32,24 +92,6 @@ node::node(chassis* c)
       lastupdate(0),
       lastquery(0),
       lastcheck(0),
-      ipmicon(nullptr),
-      curl(nullptr),
-      curlURL(nullptr),
-      curlDATA(nullptr),
-      curlRECV(nullptr),
-      curlCurSens(nullptr),
-      curlInuse(false),
-      curlLastLogin(0),
-      curlLastPwrOnCmd(0),
-      res(CURLE_OK),
-      openBmcFans(),
-      openBmcTemps(),
-      openBmcVolts(),
-      curlthread(),
-      curlthreadinit(false),
-      curlwait(0),
-      curlLoggedIn(false),
-      curlInLogin(false),
       pwr_statuswaiting(0),
       power(false),
       tmperrmsg(),
@@ -58,11 +100,6 @@ node::node(chassis* c)
       wasdead(false),
       updated(false),
       dead(true),
-      discrete(),
-      mysensors(),
-      mymc(nullptr),
-      mysdatas(),
-      sensorcount(0),
       firsttime(0) {
   for (auto& v : volt) v.store(0.0);
   for (auto& v : temp) v.store(0.0);
@@ -70,7 +107,19 @@ node::node(chassis* c)
   for (auto& v : disc) v.store(0.0);
 }
 
-node::~node() {}
+nodeslots node::slots(int kind) {
+  int count = thischassis ? thischassis->slots(kind).count : 0;
+  switch (kind) {
+    case FAN:
+      return {count, fan, fanfail};
+    case TEMP:
+      return {count, temp, tempfail};
+    case VOLT:
+      return {count, volt, voltfail};
+    default:
+      return {count, disc, discfail};
+  }
+}
 
 void node::setalive() { dead = false; }
 void node::setdead() { dead = true; }
@@ -85,4 +134,72 @@ void node::initfirsttime() {
 void node::clearfirsttime() {
   firsttime = 0;
   lastupdate = 0;
+}
+
+bool node::reportsensor(const char* sensorname, double value) {
+  time_t now = nowtime();
+  nodeslots found = {0, nullptr, nullptr};
+  int index = -1;
+  for (int kind : NAMEORDER) {
+    chassisslots s = thischassis->slots(kind);
+    for (int i = 0; i < s.count && index < 0; i++)
+      if (s.names[i] && strcmp(s.names[i], sensorname) == 0) index = i;
+    if (index >= 0) {
+      found = slots(kind);
+      break;
+    }
+  }
+  if (index < 0) return true;
+
+  // A BMC often answers 0 for a sensor it could not read this time; only a
+  // third zero in a row is believed. A NaN is not 0 and is stored.
+  if (value != 0.0) {
+    found.zeros[index] = 0;
+    found.values[index] = value;
+    dead = false;
+    lastupdate = now;
+  } else {
+    if (found.zeros[index] < 255) found.zeros[index]++;
+    if (found.zeros[index] >= ZEROSBELIEVED) found.values[index] = 0.0;
+  }
+  return true;
+}
+
+bool node::zerosensors() {
+  lastupdate = nowtime();
+  power = false;
+  for (int kind = FAN; kind < NUMKINDS; kind++) {
+    nodeslots s = slots(kind);
+    for (int i = 0; i < s.count; i++) s.values[i] = 0.0;
+  }
+  return true;
+}
+
+bool node::reportdomain(int err) {
+  dead = err != 0;
+  return true;
+}
+
+bool node::getdata() {
+  time_t now = nowtime();
+  if (now - lastquery < POLLPERIOD) return false;
+  lastquery = now;
+
+  time_t last = lastupdate;
+  if (last > 0 && now - last > STALEAFTER) {
+    dead = true;
+    lastupdate = 0;
+    firsttime = 0;
+  }
+  // A dead or powered-off node is probed sooner, to notice it coming back.
+  bool waiting = dead || !power;
+  bool asked = link && link->poll(this);
+  if (waiting) lastquery -= RETRYEARLIER;
+  return asked;
+}
+
+short node::command(int code) { return link ? link->command(this, code) : 1; }
+
+void cluster::getdata() {
+  for (int i = 0; i < numnodes; i++) mynodes[i].getdata();
 }

@@ -17,13 +17,10 @@
 #include <mutex>
 #include <string>
 
-#include "alerts/alerts.h"
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 
 extern char** environ;
-
-const char* sshpath = "/usr/bin/ssh";
 
 namespace {
 
@@ -31,7 +28,7 @@ constexpr time_t FIRSTWAIT = 10;      // before the wait for ssh begins
 constexpr time_t SSHLIMIT = 60;       // longest wait for the ssh client
 constexpr time_t LATEWAIT = 45;       // after an ssh client that took long
 constexpr time_t POWEROFFAFTER = 90;  // from the start of the wait
-constexpr useconds_t POLLSTEP = 50000;
+constexpr useconds_t POLLSTEP = 50000;  // of the waits below
 
 // Starts `sshpath node /sbin/poweroff` without a shell, all three standard
 // streams on /dev/null. Returns the child's pid, or -1.
@@ -67,7 +64,7 @@ pid_t spawnssh(const char* nodename) {
 void finishssh(shutdown_node* block) {
   bool orphan;
   {
-    std::lock_guard<std::mutex> hold(block->childlock);
+    holding<lockable> hold(block->childlock);
     block->sshdone = true;
     orphan = block->orphan;
   }
@@ -98,7 +95,7 @@ void* safeShutdown(void* arg) {
     return nullptr;
   }
   {
-    std::lock_guard<std::mutex> hold(block->childlock);
+    holding<lockable> hold(block->childlock);
     block->child = pid;
     if (block->giveup) kill(pid, SIGKILL);
   }
@@ -108,13 +105,13 @@ void* safeShutdown(void* arg) {
   while (waitid(P_PID, pid, &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
   }
   {
-    std::lock_guard<std::mutex> hold(block->childlock);
+    holding<lockable> hold(block->childlock);
     block->child = 0;
   }
   int status;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  pendingalerts.remove(n);
+  if (alerthook.forget) alerthook.forget(n);
   finishssh(block);
   return nullptr;
 }
@@ -127,7 +124,7 @@ void* ensureShutdown(void* arg) {
   if (block->sshstarted) {
     while (!block->sshdone && nowtime() < start + SSHLIMIT) usleep(POLLSTEP);
     if (!block->sshdone) {
-      std::lock_guard<std::mutex> hold(block->childlock);
+      holding<lockable> hold(block->childlock);
       block->giveup = true;
       if (block->child > 0) kill(block->child, SIGKILL);
     }
@@ -147,7 +144,7 @@ void* ensureShutdown(void* arg) {
   error_msg(msg);
   mycluster.queuepoweroff(n->name);
   *block->inShutdown = false;
-  pendingalerts.remove(n);
+  if (alerthook.forget) alerthook.forget(n);
   delete block;
   return nullptr;
 }
@@ -162,9 +159,6 @@ void node::shutdown() {
            password ? password : "");
   block->inShutdown = &inShutdown;
   block->sshdone = false;
-  block->child = 0;
-  block->giveup = false;
-  block->orphan = false;
   snprintf(tmperrmsg, sizeof tmperrmsg, "%s being shutdown automatically\n",
            name);
   error_msg(tmperrmsg);
@@ -195,7 +189,7 @@ void node::shutdown() {
   bool freehere = true;
   if (block->sshstarted) {
     pthread_detach(block->thread);
-    std::lock_guard<std::mutex> hold(block->childlock);
+    holding<lockable> hold(block->childlock);
     freehere = block->sshdone;
     block->orphan = !freehere;
   }
@@ -211,14 +205,14 @@ bool cluster::poweroffnode(const char* name) {
 }
 
 void cluster::queuepoweroff(const char* name) {
-  std::lock_guard<std::mutex> hold(poweroffLock);
+  holding<lockable> hold(poweroffLock);
   poweroffQueue.emplace_back(name);
 }
 
 void cluster::runqueuedpoweroffs() {
   std::deque<std::string> due;
   {
-    std::lock_guard<std::mutex> hold(poweroffLock);
+    holding<lockable> hold(poweroffLock);
     due.swap(poweroffQueue);
   }
   for (const std::string& name : due) command(name.c_str(), POWEROFF);

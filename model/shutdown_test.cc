@@ -14,8 +14,8 @@
 #include <string>
 
 #include "alerts/alerts.h"
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 #include "tests/unit/testclock.h"
 
 namespace {
@@ -45,6 +45,7 @@ TEST(AutomaticShutdown, SshAtOncePowerOffAfter100sOr115sWhenSshHangs) {
   chmod(script.c_str(), 0755);
   std::string path = script;
   sshpath = path.c_str();
+  connectalerts();
 
   node& quick = mycluster.mynodes[MAXNODES - 3];
   node& hang = mycluster.mynodes[MAXNODES - 4];
@@ -73,10 +74,9 @@ TEST(AutomaticShutdown, SshAtOncePowerOffAfter100sOr115sWhenSshHangs) {
   std::map<std::string, time_t> poweroff;
   time_t sshran = 0, quickalertsgone = 0, hangalertsgone = 0;
   auto hasalerts = [](node* n) {
-    lockalerts();
+    holding<flaglock> hold(alertlock);
     bool any = false;
     for (const alert& a : pendingalerts.myalerts) any = any || a.matches(n);
-    unlockalerts();
     return any;
   };
   while (poweroff.size() < 3 && nowtime() - start < 140) {
@@ -86,7 +86,7 @@ TEST(AutomaticShutdown, SshAtOncePowerOffAfter100sOr115sWhenSshHangs) {
     if (!quickalertsgone && !hasalerts(&quick)) quickalertsgone = now;
     if (!hangalertsgone && !hasalerts(&hang)) hangalertsgone = now;
     {
-      std::lock_guard<std::mutex> hold(mycluster.poweroffLock);
+      holding<lockable> hold(mycluster.poweroffLock);
       for (const std::string& name : mycluster.poweroffQueue)
         if (name == quick.name || name == hang.name || name == dash.name)
           poweroff.emplace(name, now);
@@ -133,7 +133,10 @@ TEST(AutomaticShutdown, SshAtOncePowerOffAfter100sOr115sWhenSshHangs) {
 
   // The main thread drains the queue at its next pass.
   mycluster.runqueuedpoweroffs();
-  EXPECT_TRUE(mycluster.poweroffQueue.empty());
+  {
+    holding<lockable> hold(mycluster.poweroffLock);
+    EXPECT_TRUE(mycluster.poweroffQueue.empty());
+  }
   sshpath = "/usr/bin/ssh";
   unlink(log.c_str());
   unlink(script.c_str());

@@ -5,13 +5,18 @@
 #ifndef KESTREL_OPENBMC_OPENBMC_H_
 #define KESTREL_OPENBMC_OPENBMC_H_
 
+#include <curl/curl.h>
+#include <pthread.h>
 #include <stddef.h>
 #include <time.h>
 
-class node;
+#include <condition_variable>
+#include <list>
 
-constexpr size_t CURLURLLEN = 652;    // node::curlURL
-constexpr size_t CURLDATALEN = 4096;  // node::curlDATA
+#include "model/datastructs.h"
+
+constexpr size_t CURLURLLEN = 652;    // openbmc_link::curlURL
+constexpr size_t CURLDATALEN = 4096;  // openbmc_link::curlDATA
 
 // Power and power-state requests must not hold the worker for long.
 constexpr long CURLPOWERTIMEOUTMS = 750;
@@ -23,12 +28,83 @@ constexpr long CURLPOWERTIMEOUTMS = 750;
 constexpr long CURLCONNECTTIMEOUTMS = 3000;
 constexpr long CURLLOGINTIMEOUTMS = 5000;
 constexpr long CURLREADTIMEOUTMS = 5000;
+// A BMC still reports the old power state for a while after a power-on:
+// power-state requests wait this long after one.
+constexpr time_t POWERONSETTLE = 19;
+
+// One sensor of an OpenBMC node; names point at the chassis's own strings.
+typedef struct _openbmc_sensor {
+  unsigned char type;
+  char* shortname;
+  char* name;
+  node* owner;
+  double value;
+  bool missing;  // reported absent from the BMC; the node's REST worker only
+} openbmc_sensor;
+
+// The OpenBMC record of a node: its libcurl handle, buffers, session state
+// and the task queue of its REST worker. Set up on the main thread while the
+// configuration is read; after that the worker's own, except the fields
+// marked otherwise.
+class openbmc_link : public transport {
+ public:
+  explicit openbmc_link(node* n);
+  // Queues the tasks of one pass; a status or data task already waiting is
+  // not queued again, so a slow BMC cannot make its queue grow.
+  bool poll(node* n) override;
+  short command(node* n, int code) override;
+
+  // The sensor records of FAN, TEMP or VOLT; null for DISC, which the REST
+  // interface does not read.
+  openbmc_sensor** sensortable(int kind);
+  bool curlInit();
+  bool curlAddTask(int task) EXCLUDES(curlTaskLock);
+  // False when `task` is already queued.
+  bool curlAddTaskOnce(int task) EXCLUDES(curlTaskLock);
+  static void* curlNodeThread(void* thelink);
+  static void* curlLogin(void* thelink);
+  static size_t curlVerifyLogin(char* data, size_t size, size_t count,
+                                void* thelink);
+  static size_t curlPowerStatus(char* data, size_t size, size_t count,
+                                void* thelink);
+  static size_t curlPowerCommandVerify(char* data, size_t size, size_t count,
+                                       void* thelink);
+  static size_t curlGetData(char* data, size_t size, size_t count,
+                            void* thelink);
+  static size_t curlSendCommand(char* buffer, size_t size, size_t count,
+                                void* body);
+
+  node* owner;
+  CURL* curl;
+  char* curlURL;
+  char* curlDATA;
+  const char* curlCurSens;
+  time_t curlLastLogin;
+  time_t curlLastPwrOnCmd;
+  CURLcode res;
+  openbmc_sensor* openBmcFans[MAXFANS];
+  openbmc_sensor* openBmcTemps[MAXTEMPS];
+  openbmc_sensor* openBmcVolts[MAXVOLTS];
+  pthread_t curlthread;
+  // Written by the worker, read by the main thread's poll.
+  std::atomic<bool> curlLoggedIn;
+  std::atomic<bool> curlInLogin;
+  // Appended to by the main thread, emptied by the worker.
+  lockable curlTaskLock;
+  std::list<int> curlTasks GUARDED_BY(curlTaskLock);
+  std::condition_variable_any curlTaskCond;  // signalled when a task is queued
+};
+
+// Starts the REST worker of an OpenBMC node and makes its first login, on
+// the calling (main) thread; a failed login is reported and retried by the
+// worker. Ends the process when the worker cannot be set up.
+transport* openbmc_attach(node* n, time_t readingtime);
 
 // Sends POWERON, POWEROFF or RESET; `now` is the task's time.
-void curlpowercommand(node* n, int task, time_t now);
+void curlpowercommand(openbmc_link* l, int task, time_t now);
 // Asks for the chassis power state.
-void curlpowerstate(node* n);
+void curlpowerstate(openbmc_link* l);
 // Reads every fan, temperature and voltage sensor of the node's chassis.
-void curlreadsensors(node* n);
+void curlreadsensors(openbmc_link* l);
 
 #endif  // KESTREL_OPENBMC_OPENBMC_H_

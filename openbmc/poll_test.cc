@@ -13,11 +13,19 @@ class OpenBmcPoll : public NodeFixture {
  protected:
   void SetUp() override {
     NodeFixture::SetUp();
-    c.openbmc = true;
+    useopenbmc();
   }
   std::list<int> queued() {
-    std::lock_guard<std::mutex> lock(n.curlTaskLock);
-    return n.curlTasks;
+    holding<lockable> hold(openbmc.curlTaskLock);
+    return openbmc.curlTasks;
+  }
+  // What the worker would take next; NONE when the queue is empty.
+  int next() {
+    holding<lockable> hold(openbmc.curlTaskLock);
+    if (openbmc.curlTasks.empty()) return NONE;
+    int task = openbmc.curlTasks.front();
+    openbmc.curlTasks.pop_front();
+    return task;
   }
   // Polls at the clock value `at`.
   bool pollat(time_t at) {
@@ -34,7 +42,7 @@ TEST_F(OpenBmcPoll, ADeadNodeGetsOneStatusTaskAtTheDeadNodePace) {
   EXPECT_FALSE(pollat(100003));
   // The worker has not taken the first one yet: no second one.
   EXPECT_EQ(queued(), std::list<int>({STATUS}));
-  n.curlNext();
+  next();
   EXPECT_FALSE(pollat(100006));
   EXPECT_EQ(queued(), std::list<int>({STATUS}));
 }
@@ -54,9 +62,9 @@ TEST_F(OpenBmcPoll, ALivePoweredNodeGetsStatusAndDataButNeverTwice) {
   n.command(POWERON);
   EXPECT_EQ(queued(), std::list<int>({STATUS, GETDATA, POWERON, POWERON}));
   // While a login runs the poll queues nothing.
-  while (n.curlNext() != NONE) {
+  while (next() != NONE) {
   }
-  n.curlInLogin = true;
+  openbmc.curlInLogin = true;
   EXPECT_FALSE(pollat(100015));
   EXPECT_TRUE(queued().empty());
 }
@@ -66,7 +74,7 @@ TEST_F(OpenBmcPoll, APoweredOffNodeGetsAStatusTaskEveryThreeSeconds) {
   n.power = false;
   EXPECT_FALSE(pollat(100000));
   EXPECT_EQ(queued(), std::list<int>({STATUS}));
-  n.curlNext();
+  next();
   EXPECT_FALSE(pollat(100003));
   EXPECT_EQ(queued(), std::list<int>({STATUS}));
 }
@@ -75,8 +83,8 @@ TEST_F(OpenBmcPoll, ASensorReplyIsScaledIntoTheSlotOfItsName) {
   std::string reply =
       "{\n  \"data\": {\n    \"Scale\": -3, \n    \"Value\": 45125\n  }, \n"
       "  \"status\": \"ok\"\n}";
-  n.curlCurSens = "CPU Temp";
-  node::curlGetData(&reply[0], 1, reply.size(), &n);
+  openbmc.curlCurSens = "CPU Temp";
+  openbmc_link::curlGetData(&reply[0], 1, reply.size(), &openbmc);
   EXPECT_DOUBLE_EQ(n.temp[0], 45.125);
   EXPECT_FALSE(n.isdead());
   EXPECT_EQ(n.lastupdate, clockvalue);
@@ -87,7 +95,7 @@ TEST_F(OpenBmcPoll, ASensorReplyIsScaledIntoTheSlotOfItsName) {
   std::string off =
       "\"CurrentPowerState\": "
       "\"xyz.openbmc_project.State.Chassis.PowerState.Off\"";
-  node::curlPowerStatus(&off[0], 1, off.size(), &n);
+  openbmc_link::curlPowerStatus(&off[0], 1, off.size(), &openbmc);
   EXPECT_EQ(n.temp[0], 0.0);
   EXPECT_FALSE(n.ispowered());
   EXPECT_FALSE(n.isdead());

@@ -7,14 +7,14 @@
 
 namespace {
 
-const char kStatusText[] = "\"status\": \"";
-const char kPowerStateText[] =
+const char STATUSTEXT[] = "\"status\": \"";
+const char POWERSTATETEXT[] =
     "\"CurrentPowerState\": \"xyz.openbmc_project.State.Chassis.PowerState.";
-const char kScaleText[] = "\"Scale\":";
-const char kValueText[] = "\"Value\":";
+const char SCALETEXT[] = "\"Scale\":";
+const char VALUETEXT[] = "\"Value\":";
 // The integer after "Scale": or "Value": is read from the ninth character
 // after the start of the name, skipping the one character behind the colon.
-const size_t kNumberOffset = 9;
+const size_t NUMBEROFFSET = 9;
 
 // Whether the bytes [p, end) begin with `text`.
 bool startswith(const char* p, const char* end, const char* text) {
@@ -28,8 +28,8 @@ bool isspace_c(char c) {
 }
 
 long numberafter(const char* found, const char* end) {
-  if (static_cast<size_t>(end - found) <= kNumberOffset) return 0;
-  return readreplyinteger(found + kNumberOffset, end);
+  if (static_cast<size_t>(end - found) <= NUMBEROFFSET) return 0;
+  return readreplyinteger(found + NUMBEROFFSET, end);
 }
 
 }  // namespace
@@ -61,17 +61,17 @@ long readreplyinteger(const char* p, const char* end) {
 
 int loginreply(const char* data, size_t len) {
   const char* end = data + len;
-  const char* found = findreplytext(data, len, kStatusText);
+  const char* found = findreplytext(data, len, STATUSTEXT);
   if (!found) return LOGIN_NOSTATUS;
-  const char* after = found + strlen(kStatusText);
+  const char* after = found + strlen(STATUSTEXT);
   return startswith(after, end, "ok") ? LOGIN_OK : LOGIN_REFUSED;
 }
 
 int powerstatereply(const char* data, size_t len) {
   const char* end = data + len;
-  const char* found = findreplytext(data, len, kPowerStateText);
+  const char* found = findreplytext(data, len, POWERSTATETEXT);
   if (!found) return POWERSTATE_UNKNOWN;
-  const char* after = found + strlen(kPowerStateText);
+  const char* after = found + strlen(POWERSTATETEXT);
   if (startswith(after, end, "On")) return POWERSTATE_ON;
   if (startswith(after, end, "Off")) return POWERSTATE_OFF;
   return POWERSTATE_UNKNOWN;
@@ -79,9 +79,9 @@ int powerstatereply(const char* data, size_t len) {
 
 int sensorreply(const char* data, size_t len, double* reading) {
   const char* end = data + len;
-  const char* scale = findreplytext(data, len, kScaleText);
+  const char* scale = findreplytext(data, len, SCALETEXT);
   if (!scale) return SENSOR_NOSCALE;
-  const char* value = findreplytext(data, len, kValueText);
+  const char* value = findreplytext(data, len, VALUETEXT);
   if (!value) return SENSOR_NOVALUE;
   *reading = scaledreading(numberafter(scale, end), numberafter(value, end));
   return SENSOR_READING;

@@ -6,26 +6,24 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 #include "openbmc/openbmc.h"
 #include "openbmc/replies.h"
 
 namespace {
 
-const char kJsonHeader[] = "Content-Type: application/json";
-const char kPowerOnBody[] =
+const char JSONHEADER[] = "Content-Type: application/json";
+const char POWERONBODY[] =
     "{\"data\": \"xyz.openbmc_project.State.Host.Transition.On\"}";
-const char kPowerOffBody[] =
+const char POWEROFFBODY[] =
     "{\"data\": \"xyz.openbmc_project.State.Chassis.Transition.Off\"}";
-const char kResetBody[] =
+const char RESETBODY[] =
     "{\"data\": \"xyz.openbmc_project.State.Host.Transition.Reboot\"}";
-const char kHostTransitionUrl[] =
-    "https://%s-ipmi/xyz/openbmc_project/state/host0/attr/"
-    "RequestedHostTransition";
-const char kChassisTransitionUrl[] =
-    "https://%s-ipmi/xyz/openbmc_project/state/chassis0/attr/"
-    "RequestedPowerTransition";
+const char HOSTTRANSITIONPATH[] =
+    "/xyz/openbmc_project/state/host0/attr/RequestedHostTransition";
+const char CHASSISTRANSITIONPATH[] =
+    "/xyz/openbmc_project/state/chassis0/attr/RequestedPowerTransition";
 
 // Clears the handle's options. Signals must stay out of a handle used from a
 // thread: libcurl would otherwise use SIGALRM for its name look-up time-out.
@@ -40,67 +38,68 @@ int printable(size_t len) {
 }
 
 // The node's record of the OpenBMC sensor with this chassis name, or null.
-openbmc_sensor* findopenbmcsensor(node* n, const char* name) {
-  chassis* c = n->thischassis;
-  openbmc_sensor** tables[] = {n->openBmcFans, n->openBmcTemps,
-                               n->openBmcVolts};
-  int counts[] = {c->numfans, c->numtemps, c->numvolts};
-  for (int t = 0; t < 3; t++)
-    for (int i = 0; i < counts[t]; i++) {
-      openbmc_sensor* s = tables[t][i];
+openbmc_sensor* findopenbmcsensor(openbmc_link* l, const char* name) {
+  for (int kind = FAN; kind < DISC; kind++) {
+    openbmc_sensor** table = l->sensortable(kind);
+    int count = l->owner->thischassis->slots(kind).count;
+    for (int i = 0; i < count; i++) {
+      openbmc_sensor* s = table[i];
       if (s && s->name && strcmp(s->name, name) == 0) return s;
     }
+  }
   return nullptr;
 }
 
 }  // namespace
 
-void* node::curlLogin(void* thenode) {
-  node* n = static_cast<node*>(thenode);
-  CURL* c = n->curl;
-  n->curlInLogin = true;
+void* openbmc_link::curlLogin(void* thelink) {
+  openbmc_link* l = static_cast<openbmc_link*>(thelink);
+  node* n = l->owner;
+  CURL* c = l->curl;
+  l->curlInLogin = true;
   resethandle(c);
-  snprintf(n->curlURL, CURLURLLEN, "https://%s-ipmi/login", n->name);
-  curl_easy_setopt(c, CURLOPT_URL, n->curlURL);
+  snprintf(l->curlURL, CURLURLLEN, "https://%s-ipmi/login", n->name);
+  curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
   // Switches the cookie store on without reading a file: the session cookie
   // of the reply then goes out with every later request of the handle.
   curl_easy_setopt(c, CURLOPT_COOKIEFILE, "");
   // Escaped, so that any password gives a valid body.
-  formatloginbody(n->curlDATA, CURLDATALEN, n->username, n->password);
-  curl_easy_setopt(c, CURLOPT_POSTFIELDS, n->curlDATA);
+  formatloginbody(l->curlDATA, CURLDATALEN, n->username, n->password);
+  curl_easy_setopt(c, CURLOPT_POSTFIELDS, l->curlDATA);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
-  struct curl_slist* headers = curl_slist_append(nullptr, kJsonHeader);
+  struct curl_slist* headers = curl_slist_append(nullptr, JSONHEADER);
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, curlVerifyLogin);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, n);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, l);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, CURLCONNECTTIMEOUTMS);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLLOGINTIMEOUTMS);
-  n->res = curl_easy_perform(c);
+  l->res = curl_easy_perform(c);
   curl_slist_free_all(headers);
-  if (n->res != CURLE_OK) {
-    n->curlLoggedIn = false;
-    n->curlInLogin = false;
+  if (l->res != CURLE_OK) {
+    l->curlLoggedIn = false;
+    l->curlInLogin = false;
     return nullptr;
   }
-  n->curlInLogin = false;
-  return n;
+  l->curlInLogin = false;
+  return l;
 }
 
-size_t node::curlVerifyLogin(char* data, size_t size, size_t count,
-                             void* thenode) {
-  node* n = static_cast<node*>(thenode);
+size_t openbmc_link::curlVerifyLogin(char* data, size_t size, size_t count,
+                                    void* thelink) {
+  openbmc_link* l = static_cast<openbmc_link*>(thelink);
+  node* n = l->owner;
   size_t len = size * count;
   char msg[MSGLEN];
   switch (loginreply(data, len)) {
     case LOGIN_OK:
       n->dead = false;
-      n->curlLoggedIn = true;
+      l->curlLoggedIn = true;
       break;
     case LOGIN_REFUSED:
       snprintf(msg, sizeof msg, "Login to %s failed\n", n->name);
       error_msg(msg);
       n->dead = true;
-      n->curlLoggedIn = false;
+      l->curlLoggedIn = false;
       break;
     default:
       snprintf(msg, sizeof msg,
@@ -108,15 +107,16 @@ size_t node::curlVerifyLogin(char* data, size_t size, size_t count,
                printable(len), data);
       error_msg(msg);
       n->dead = true;
-      n->curlLoggedIn = false;
+      l->curlLoggedIn = false;
       break;
   }
   return len;
 }
 
-size_t node::curlPowerStatus(char* data, size_t size, size_t count,
-                             void* thenode) {
-  node* n = static_cast<node*>(thenode);
+size_t openbmc_link::curlPowerStatus(char* data, size_t size, size_t count,
+                                    void* thelink) {
+  openbmc_link* l = static_cast<openbmc_link*>(thelink);
+  node* n = l->owner;
   size_t len = size * count;
   switch (powerstatereply(data, len)) {
     case POWERSTATE_ON:
@@ -142,19 +142,21 @@ size_t node::curlPowerStatus(char* data, size_t size, size_t count,
       // Most often the session has expired: log in again before the next
       // task, or a node that is off (and so never asked for sensors, whose
       // reply would end the session) would stay dead for good.
-      n->curlLoggedIn = false;
+      l->curlLoggedIn = false;
       break;
     }
   }
   return len;
 }
 
-size_t node::curlPowerCommandVerify(char*, size_t size, size_t count, void*) {
+size_t openbmc_link::curlPowerCommandVerify(char*, size_t size, size_t count, void*) {
   return size * count;
 }
 
-size_t node::curlGetData(char* data, size_t size, size_t count, void* thenode) {
-  node* n = static_cast<node*>(thenode);
+size_t openbmc_link::curlGetData(char* data, size_t size, size_t count,
+                                 void* thelink) {
+  openbmc_link* l = static_cast<openbmc_link*>(thelink);
+  node* n = l->owner;
   size_t len = size * count;
   char msg[MSGLEN];
   double reading = 0.0;
@@ -163,21 +165,21 @@ size_t node::curlGetData(char* data, size_t size, size_t count, void* thenode) {
       // A sensor the BMC does not have is a fault of the chassis file, not
       // of the session: it must not make the node flap dead at every poll.
       long code = 0;
-      curl_easy_getinfo(n->curl, CURLINFO_RESPONSE_CODE, &code);
+      curl_easy_getinfo(l->curl, CURLINFO_RESPONSE_CODE, &code);
       if (code == 404) {
         // Said once, not at every readout, until the BMC has it again.
-        openbmc_sensor* s = findopenbmcsensor(n, n->curlCurSens);
+        openbmc_sensor* s = findopenbmcsensor(l, l->curlCurSens);
         if (s && s->missing) break;
         if (s) s->missing = true;
         snprintf(msg, sizeof msg, "OpenBMC sensor %s not found on %s\n",
-                 n->curlCurSens, n->name);
+                 l->curlCurSens, n->name);
         error_msg(msg);
         break;
       }
       // Any other reply without a scale means the session has expired; the
       // next task logs in again.
       n->dead = true;
-      n->curlLoggedIn = false;
+      l->curlLoggedIn = false;
       break;
     }
     case SENSOR_NOVALUE:
@@ -185,14 +187,14 @@ size_t node::curlGetData(char* data, size_t size, size_t count, void* thenode) {
       snprintf(msg, sizeof msg,
                "Could not find \"Value\" in openbmc sensor data for sensor %s "
                "on %s\n",
-               n->curlCurSens, n->name);
+               l->curlCurSens, n->name);
       error_msg(msg);
       break;
     default: {
       n->dead = false;
       if (reading > 0) n->initfirsttime();
-      n->reportsensor(n->curlCurSens, reading);
-      openbmc_sensor* s = findopenbmcsensor(n, n->curlCurSens);
+      n->reportsensor(l->curlCurSens, reading);
+      openbmc_sensor* s = findopenbmcsensor(l, l->curlCurSens);
       if (s) s->missing = false;
       break;
     }
@@ -200,7 +202,7 @@ size_t node::curlGetData(char* data, size_t size, size_t count, void* thenode) {
   return len;
 }
 
-size_t node::curlSendCommand(char* buffer, size_t size, size_t count,
+size_t openbmc_link::curlSendCommand(char* buffer, size_t size, size_t count,
                              void* body) {
   // The upload size is the body's exact length, so the library asks once
   // with room to spare; the bound only guards against a smaller request.
@@ -210,65 +212,68 @@ size_t node::curlSendCommand(char* buffer, size_t size, size_t count,
   return len;
 }
 
-void curlpowercommand(node* n, int task, time_t now) {
-  const char* url;
+void curlpowercommand(openbmc_link* l, int task, time_t now) {
+  node* n = l->owner;
+  const char* path;
   const char* body;
-  const char* failure;
+  const char* what;  // for the failure message
   switch (task) {
     case POWERON:
-      url = kHostTransitionUrl;
-      body = kPowerOnBody;
-      failure = "Failed to issue power on command with curl to %s\n";
+      path = HOSTTRANSITIONPATH;
+      body = POWERONBODY;
+      what = "power on";
       break;
     case POWEROFF:
-      url = kChassisTransitionUrl;
-      body = kPowerOffBody;
-      failure = "Failed to issue power off command with curl to %s\n";
+      path = CHASSISTRANSITIONPATH;
+      body = POWEROFFBODY;
+      what = "power off";
       break;
     case RESET:
-      url = kHostTransitionUrl;
-      body = kResetBody;
-      failure = "Failed to issue power reset command with curl to %s\n";
+      path = HOSTTRANSITIONPATH;
+      body = RESETBODY;
+      what = "power reset";
       break;
     default:
       return;
   }
-  CURL* c = n->curl;
+  CURL* c = l->curl;
   resethandle(c);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLPOWERTIMEOUTMS);
-  struct curl_slist* headers = curl_slist_append(nullptr, kJsonHeader);
+  struct curl_slist* headers = curl_slist_append(nullptr, JSONHEADER);
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
   // An upload over HTTP is a PUT (the older CURLOPT_PUT is deprecated).
   curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, node::curlPowerCommandVerify);
-  curl_easy_setopt(c, CURLOPT_READFUNCTION, node::curlSendCommand);
-  snprintf(n->curlURL, CURLURLLEN, url, n->name);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, openbmc_link::curlPowerCommandVerify);
+  curl_easy_setopt(c, CURLOPT_READFUNCTION, openbmc_link::curlSendCommand);
+  snprintf(l->curlURL, CURLURLLEN, "https://%s-ipmi%s", n->name, path);
   curl_easy_setopt(c, CURLOPT_READDATA, body);
   curl_easy_setopt(c, CURLOPT_INFILESIZE, static_cast<long>(strlen(body)));
-  if (task == POWERON) n->curlLastPwrOnCmd = now;
-  curl_easy_setopt(c, CURLOPT_URL, n->curlURL);
-  n->res = curl_easy_perform(c);
+  if (task == POWERON) l->curlLastPwrOnCmd = now;
+  curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
+  l->res = curl_easy_perform(c);
   curl_slist_free_all(headers);
-  if (n->res != CURLE_OK) {
+  if (l->res != CURLE_OK) {
     char msg[MSGLEN];
-    snprintf(msg, sizeof msg, failure, n->name);
+    snprintf(msg, sizeof msg, "Failed to issue %s command with curl to %s\n",
+             what, n->name);
     error_msg(msg);
   }
 }
 
-void curlpowerstate(node* n) {
-  CURL* c = n->curl;
+void curlpowerstate(openbmc_link* l) {
+  node* n = l->owner;
+  CURL* c = l->curl;
   resethandle(c);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLPOWERTIMEOUTMS);
-  snprintf(n->curlURL, CURLURLLEN,
+  snprintf(l->curlURL, CURLURLLEN,
            "https://%s-ipmi/xyz/openbmc_project/state/chassis0", n->name);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, node::curlPowerStatus);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, n);
-  curl_easy_setopt(c, CURLOPT_URL, n->curlURL);
-  n->res = curl_easy_perform(c);
-  if (n->res != CURLE_OK) {
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, openbmc_link::curlPowerStatus);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, l);
+  curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
+  l->res = curl_easy_perform(c);
+  if (l->res != CURLE_OK) {
     char msg[MSGLEN];
     snprintf(msg, sizeof msg,
              "Failed to issue power status command with curl to %s\n", n->name);
@@ -278,41 +283,41 @@ void curlpowerstate(node* n) {
 
 namespace {
 
-// Reads one sensor by its chassis name; reports a failed transfer with
-// `failure`, which takes the node name and libcurl's text.
-void readsensor(node* n, const char* sensorname, const char* failure) {
-  CURL* c = n->curl;
-  n->curlCurSens = sensorname;
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, n);
-  snprintf(n->curlURL, CURLURLLEN,
+// Reads one sensor by its chassis name; a failed transfer is reported with
+// the sensor's kind in words.
+void readsensor(openbmc_link* l, const char* sensorname, const char* kind) {
+  node* n = l->owner;
+  CURL* c = l->curl;
+  l->curlCurSens = sensorname;
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, l);
+  snprintf(l->curlURL, CURLURLLEN,
            "https://%s-ipmi/xyz/openbmc_project/sensors/%s", n->name,
            sensorname);
-  curl_easy_setopt(c, CURLOPT_URL, n->curlURL);
-  n->res = curl_easy_perform(c);
-  if (n->res != CURLE_OK) {
+  curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
+  l->res = curl_easy_perform(c);
+  if (l->res != CURLE_OK) {
     char msg[MSGLEN];
-    snprintf(msg, sizeof msg, failure, n->name, curl_easy_strerror(n->res));
+    snprintf(msg, sizeof msg, "Failed to read %s sensor on %s with curl:\n%s\n",
+             kind, n->name, curl_easy_strerror(l->res));
     error_msg(msg);
   }
 }
 
 }  // namespace
 
-void curlreadsensors(node* n) {
-  CURL* c = n->curl;
-  chassis* ch = n->thischassis;
+void curlreadsensors(openbmc_link* l) {
+  CURL* c = l->curl;
+  chassis* ch = l->owner->thischassis;
   resethandle(c);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, node::curlGetData);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, openbmc_link::curlGetData);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, CURLCONNECTTIMEOUTMS);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLREADTIMEOUTMS);
-  for (int i = 0; i < ch->numfans; i++)
-    readsensor(n, ch->fanname[i],
-               "Failed to read fan sensor on %s with curl:\n%s\n");
-  for (int i = 0; i < ch->numtemps; i++)
-    readsensor(n, ch->tempname[i],
-               "Failed to read temp sensor on %s with curl:\n%s\n");
-  for (int i = 0; i < ch->numvolts; i++)
-    readsensor(n, ch->voltname[i],
-               "Failed to read volt sensor on %s with curl:\n%s\n");
+  // Discrete sensors are not read over this interface.
+  static const char* const words[] = {"fan", "temp", "volt"};
+  for (int kind = FAN; kind < DISC; kind++) {
+    chassisslots slots = ch->slots(kind);
+    for (int i = 0; i < slots.count; i++)
+      readsensor(l, slots.names[i], words[kind]);
+  }
 }

@@ -1,27 +1,69 @@
 // The REST worker of an OpenBMC node: one thread per node that runs the
-// node's queued tasks, one at a time, over the node's libcurl handle.
+// node's queued tasks, one at a time, over the node's libcurl handle. The
+// main thread only queues tasks (poll, command); the worker alone talks to
+// the BMC and writes what it learns into the node.
 #include <pthread.h>
+#include <stdio.h>
 #include <stdlib.h>
 
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 #include "openbmc/openbmc.h"
 
 namespace {
 
 // Blocks until a task is queued and takes it: an idle worker costs nothing,
 // and a queued task starts at once.
-int waitfortask(node* n) {
-  std::unique_lock<std::mutex> lock(n->curlTaskLock);
-  n->curlTaskCond.wait(lock, [n] { return !n->curlTasks.empty(); });
-  int task = n->curlTasks.front();
-  n->curlTasks.pop_front();
+int waitfortask(openbmc_link* l) {
+  holding<lockable> hold(l->curlTaskLock);
+  while (l->curlTasks.empty()) l->curlTaskCond.wait(l->curlTaskLock);
+  int task = l->curlTasks.front();
+  l->curlTasks.pop_front();
   return task;
+}
+
+// A configuration string of the chassis, kept for the whole run.
+openbmc_sensor* newopenbmcsensor(node* n, char* name, char* shortname) {
+  openbmc_sensor* s = new openbmc_sensor();
+  s->name = name;
+  s->shortname = shortname;
+  s->owner = n;
+  s->value = 0.0;
+  return s;
 }
 
 }  // namespace
 
-bool node::curlInit() {
+openbmc_link::openbmc_link(node* n)
+    : owner(n),
+      curl(nullptr),
+      curlURL(nullptr),
+      curlDATA(nullptr),
+      curlCurSens(nullptr),
+      curlLastLogin(0),
+      curlLastPwrOnCmd(0),
+      res(CURLE_OK),
+      openBmcFans(),
+      openBmcTemps(),
+      openBmcVolts(),
+      curlthread(),
+      curlLoggedIn(false),
+      curlInLogin(false) {}
+
+openbmc_sensor** openbmc_link::sensortable(int kind) {
+  switch (kind) {
+    case FAN:
+      return openBmcFans;
+    case TEMP:
+      return openBmcTemps;
+    case VOLT:
+      return openBmcVolts;
+    default:
+      return nullptr;
+  }
+}
+
+bool openbmc_link::curlInit() {
   curl = curl_easy_init();
   if (!curl) return false;
   curlURL = static_cast<char*>(calloc(1, CURLURLLEN));
@@ -35,18 +77,18 @@ bool node::curlInit() {
   return rv == 0;
 }
 
-bool node::curlAddTask(int task) {
+bool openbmc_link::curlAddTask(int task) {
   {
-    std::lock_guard<std::mutex> lock(curlTaskLock);
+    holding<lockable> hold(curlTaskLock);
     curlTasks.push_back(task);
   }
   curlTaskCond.notify_one();
   return true;
 }
 
-bool node::curlAddTaskOnce(int task) {
+bool openbmc_link::curlAddTaskOnce(int task) {
   {
-    std::lock_guard<std::mutex> lock(curlTaskLock);
+    holding<lockable> hold(curlTaskLock);
     for (int queued : curlTasks)
       if (queued == task) return false;
     curlTasks.push_back(task);
@@ -55,44 +97,92 @@ bool node::curlAddTaskOnce(int task) {
   return true;
 }
 
-int node::curlNext() {
-  std::lock_guard<std::mutex> lock(curlTaskLock);
-  if (curlTasks.empty()) return NONE;
-  int task = curlTasks.front();
-  curlTasks.pop_front();
-  return task;
+bool openbmc_link::poll(node* n) {
+  if (n->dead) {
+    // A status task at the dead-node pace makes the worker log in again, and
+    // the power-state reply brings the node back.
+    curlAddTaskOnce(STATUS);
+    return false;
+  }
+  if (!n->power) {
+    if (n->pwr_statuswaiting == 0) curlAddTaskOnce(STATUS);
+    return false;
+  }
+  if (curlInLogin) return false;
+  curlAddTaskOnce(STATUS);
+  curlAddTaskOnce(GETDATA);
+  return true;
 }
 
-void* node::curlNodeThread(void* thenode) {
-  node* n = static_cast<node*>(thenode);
+short openbmc_link::command(node* n, int code) {
+  switch (code) {
+    case POWEROFF:
+    case POWERON:
+    case RESET:
+      n->clearfirsttime();
+      curlAddTask(code);
+      return 0;
+    case STATUS:
+      curlAddTask(STATUS);
+      return 0;
+    default:
+      fprintf(stderr, "Unknown command code %i issued", code);
+      return 1;
+  }
+}
+
+void* openbmc_link::curlNodeThread(void* thelink) {
+  openbmc_link* l = static_cast<openbmc_link*>(thelink);
   for (;;) {
-    int task = waitfortask(n);
+    int task = waitfortask(l);
     time_t now = nowtime();
     if (task < 0 || task > LOGIN || task == NONE) continue;
     if (task == QUIT) return nullptr;
     if (task == LOGIN) {
-      curlLogin(n);
+      curlLogin(l);
       continue;
     }
     // Every other task needs a session; without one it is dropped.
-    if (!n->curlLoggedIn) {
-      curlLogin(n);
-      if (!n->curlLoggedIn) continue;
+    if (!l->curlLoggedIn) {
+      curlLogin(l);
+      if (!l->curlLoggedIn) continue;
     }
     switch (task) {
       case STATUS:
-        // A BMC still reports the old state for a while after a power-on.
-        if (now - n->curlLastPwrOnCmd <= 19) break;
-        curlpowerstate(n);
+        if (now - l->curlLastPwrOnCmd <= POWERONSETTLE) break;
+        curlpowerstate(l);
         break;
       case POWERON:
       case POWEROFF:
       case RESET:
-        curlpowercommand(n, task, now);
+        curlpowercommand(l, task, now);
         break;
       case GETDATA:
-        curlreadsensors(n);
+        curlreadsensors(l);
         break;
     }
   }
+}
+
+transport* openbmc_attach(node* n, time_t readingtime) {
+  openbmc_link* l = new openbmc_link(n);
+  if (!l->curlInit())
+    fatalf(1, "Failed to initialize OpenBmc variables for %s. Exiting.\n",
+           n->name);
+  // The first login runs here, on the reading thread; the worker logs in
+  // again before the next task that needs it if this one fails.
+  if (!openbmc_link::curlLogin(l)) {
+    snprintf(n->tmperrmsg, MSGLEN,
+             "OpenBMC login on %s%s failed: %s.\nIs the node available?\n",
+             n->name, "-ipmi", curl_easy_strerror(l->res));
+    error_msg(n->tmperrmsg);
+  }
+  l->curlLastLogin = readingtime;
+  for (int kind = FAN; kind < DISC; kind++) {
+    chassisslots slots = n->thischassis->slots(kind);
+    openbmc_sensor** table = l->sensortable(kind);
+    for (int i = 0; i < slots.count; i++)
+      table[i] = newopenbmcsensor(n, slots.names[i], slots.labels[i]);
+  }
+  return l;
 }

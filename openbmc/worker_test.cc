@@ -6,13 +6,15 @@
 #include <string>
 #include <thread>
 
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 #include "openbmc/openbmc.h"
+#include "tests/unit/testclock.h"
 
 namespace {
 
-time_t fixedclock() { return 1000000; }
+// The worker's tasks are timed on the fixed test clock.
+time_t fixedclock() { return testclock::fixedclock(); }
 
 // A node whose BMC address can never be reached: its host name makes the
 // URL malformed, so every transfer fails at once without touching the
@@ -20,136 +22,151 @@ time_t fixedclock() { return 1000000; }
 class OpenBmcNodeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    c.openbmc = true;
+    c.transportkind = TRANSPORT_OPENBMC;
     n.thischassis = &c;
+    n.link = &l;
     n.name = const_cast<char*>("127.0.0.1:0");
     n.username = const_cast<char*>("root");
     n.password = const_cast<char*>("0penBmc");
-    n.curl = curl_easy_init();
-    ASSERT_NE(n.curl, nullptr);
-    n.curlURL = url;
-    n.curlDATA = data;
-    settestclock(fixedclock);
+    l.curl = curl_easy_init();
+    ASSERT_NE(l.curl, nullptr);
+    l.curlURL = url;
+    l.curlDATA = data;
+    testclock::fixed = 1000000;
+    settestclock(testclock::fixedclock);
   }
   void TearDown() override {
     settestclock(nullptr);
-    curl_easy_cleanup(n.curl);
+    curl_easy_cleanup(l.curl);
   }
   // Runs the worker until it meets QUIT at the end of the queue.
   void runworker() {
-    n.curlAddTask(QUIT);
+    l.curlAddTask(QUIT);
     void* result = &n;
-    std::thread worker([&] { result = node::curlNodeThread(&n); });
+    std::thread worker([&] { result = openbmc_link::curlNodeThread(&l); });
     worker.join();
     EXPECT_EQ(result, nullptr);
   }
   size_t feed(size_t (*handler)(char*, size_t, size_t, void*),
               const std::string& reply) {
     std::string copy = reply;
-    return handler(&copy[0], 1, copy.size(), &n);
+    return handler(&copy[0], 1, copy.size(), &l);
+  }
+
+  // What the worker would take next; NONE when the queue is empty.
+  int next() {
+    holding<lockable> hold(l.curlTaskLock);
+    if (l.curlTasks.empty()) return NONE;
+    int task = l.curlTasks.front();
+    l.curlTasks.pop_front();
+    return task;
   }
 
   chassis c;
   node n;
+  openbmc_link l{&n};
   char url[CURLURLLEN] = {};
   char data[CURLDATALEN] = {};
 };
 
 TEST_F(OpenBmcNodeTest, QueueIsFirstInFirstOutAndYieldsNoneWhenEmpty) {
-  EXPECT_EQ(n.curlNext(), NONE);
-  EXPECT_TRUE(n.curlAddTask(STATUS));
-  EXPECT_TRUE(n.curlAddTask(GETDATA));
-  EXPECT_TRUE(n.curlAddTask(STATUS));
-  EXPECT_EQ(n.curlNext(), STATUS);
-  EXPECT_EQ(n.curlNext(), GETDATA);
-  EXPECT_EQ(n.curlNext(), STATUS);
-  EXPECT_EQ(n.curlNext(), NONE);
+  EXPECT_EQ(next(), NONE);
+  EXPECT_TRUE(l.curlAddTask(STATUS));
+  EXPECT_TRUE(l.curlAddTask(GETDATA));
+  EXPECT_TRUE(l.curlAddTask(STATUS));
+  EXPECT_EQ(next(), STATUS);
+  EXPECT_EQ(next(), GETDATA);
+  EXPECT_EQ(next(), STATUS);
+  EXPECT_EQ(next(), NONE);
 }
 
 TEST_F(OpenBmcNodeTest, AddTaskOnceKeepsOneOfEachQueuedTask) {
-  EXPECT_TRUE(n.curlAddTaskOnce(STATUS));
-  EXPECT_TRUE(n.curlAddTaskOnce(GETDATA));
-  EXPECT_FALSE(n.curlAddTaskOnce(STATUS));
-  EXPECT_FALSE(n.curlAddTaskOnce(GETDATA));
-  EXPECT_TRUE(n.curlAddTask(POWERON));
-  EXPECT_TRUE(n.curlAddTask(POWERON));
-  EXPECT_EQ(n.curlTasks.size(), 4u);
-  EXPECT_EQ(n.curlNext(), STATUS);
-  EXPECT_TRUE(n.curlAddTaskOnce(STATUS));  // no longer queued
+  EXPECT_TRUE(l.curlAddTaskOnce(STATUS));
+  EXPECT_TRUE(l.curlAddTaskOnce(GETDATA));
+  EXPECT_FALSE(l.curlAddTaskOnce(STATUS));
+  EXPECT_FALSE(l.curlAddTaskOnce(GETDATA));
+  EXPECT_TRUE(l.curlAddTask(POWERON));
+  EXPECT_TRUE(l.curlAddTask(POWERON));
+  {
+    holding<lockable> hold(l.curlTaskLock);
+    EXPECT_EQ(l.curlTasks.size(), 4u);
+  }
+  EXPECT_EQ(next(), STATUS);
+  EXPECT_TRUE(l.curlAddTaskOnce(STATUS));  // no longer queued
 }
 
 TEST_F(OpenBmcNodeTest, WorkerSkipsUnknownCodesAndEndsAtQuit) {
-  n.curlAddTask(42);
-  n.curlAddTask(-1);
-  n.curlAddTask(NONE);
+  l.curlAddTask(42);
+  l.curlAddTask(-1);
+  l.curlAddTask(NONE);
   runworker();
   EXPECT_EQ(url[0], '\0');  // nothing was sent
-  EXPECT_EQ(n.curlNext(), NONE);
+  EXPECT_EQ(next(), NONE);
 }
 
 TEST_F(OpenBmcNodeTest, TaskWithoutSessionLogsInOnceAndIsDroppedOnFailure) {
-  n.curlLoggedIn = false;
-  n.curlAddTask(STATUS);
+  l.curlLoggedIn = false;
+  l.curlAddTask(STATUS);
   runworker();
   // The login was tried and failed; the status request was never formed.
   EXPECT_STREQ(url, "https://127.0.0.1:0-ipmi/login");
-  EXPECT_NE(n.res, CURLE_OK);
-  EXPECT_FALSE(n.curlLoggedIn);
-  EXPECT_FALSE(n.curlInLogin);
+  EXPECT_NE(l.res, CURLE_OK);
+  EXPECT_FALSE(l.curlLoggedIn);
+  EXPECT_FALSE(l.curlInLogin);
   EXPECT_STREQ(data, "{\"data\": [ \"root\", \"0penBmc\" ] }");
 }
 
 TEST_F(OpenBmcNodeTest, StatusIsHeldBackForTwentySecondsAfterPowerOn) {
-  n.curlLoggedIn = true;
-  n.curlAddTask(POWERON);
-  n.curlAddTask(STATUS);
+  l.curlLoggedIn = true;
+  l.curlAddTask(POWERON);
+  l.curlAddTask(STATUS);
   runworker();
-  EXPECT_EQ(n.curlLastPwrOnCmd, fixedclock());
+  EXPECT_EQ(l.curlLastPwrOnCmd, fixedclock());
   // The power-on URL is the last one formed: the status task was dropped.
   EXPECT_STREQ(url,
                "https://127.0.0.1:0-ipmi/xyz/openbmc_project/state/host0/attr/"
                "RequestedHostTransition");
 
-  n.curlLastPwrOnCmd = fixedclock() - 19;
-  n.curlAddTask(STATUS);
+  l.curlLastPwrOnCmd = fixedclock() - 19;
+  l.curlAddTask(STATUS);
   runworker();
   EXPECT_STREQ(url,
                "https://127.0.0.1:0-ipmi/xyz/openbmc_project/state/host0/attr/"
                "RequestedHostTransition");
 
-  n.curlLastPwrOnCmd = fixedclock() - 20;
-  n.curlAddTask(STATUS);
+  l.curlLastPwrOnCmd = fixedclock() - 20;
+  l.curlAddTask(STATUS);
   runworker();
   EXPECT_STREQ(url,
                "https://127.0.0.1:0-ipmi/xyz/openbmc_project/state/chassis0");
 }
 
 TEST_F(OpenBmcNodeTest, PowerOffAndResetGoToTheirTransitionAttributes) {
-  n.curlLoggedIn = true;
-  n.curlAddTask(POWEROFF);
+  l.curlLoggedIn = true;
+  l.curlAddTask(POWEROFF);
   runworker();
   EXPECT_STREQ(url,
                "https://127.0.0.1:0-ipmi/xyz/openbmc_project/state/chassis0/"
                "attr/RequestedPowerTransition");
-  n.curlAddTask(RESET);
+  l.curlAddTask(RESET);
   runworker();
   EXPECT_STREQ(url,
                "https://127.0.0.1:0-ipmi/xyz/openbmc_project/state/host0/attr/"
                "RequestedHostTransition");
-  EXPECT_EQ(n.curlLastPwrOnCmd, 0);  // only a power-on holds status back
+  EXPECT_EQ(l.curlLastPwrOnCmd, 0);  // only a power-on holds status back
 }
 
 TEST_F(OpenBmcNodeTest, LoginReplySetsSessionAndLiveness) {
-  EXPECT_EQ(feed(node::curlVerifyLogin, "{\n  \"status\": \"ok\"\n}"), 20u);
-  EXPECT_TRUE(n.curlLoggedIn);
+  EXPECT_EQ(feed(openbmc_link::curlVerifyLogin, "{\n  \"status\": \"ok\"\n}"), 20u);
+  EXPECT_TRUE(l.curlLoggedIn);
   EXPECT_FALSE(n.dead);
-  feed(node::curlVerifyLogin, "{\n  \"status\": \"error\"\n}");
-  EXPECT_FALSE(n.curlLoggedIn);
+  feed(openbmc_link::curlVerifyLogin, "{\n  \"status\": \"error\"\n}");
+  EXPECT_FALSE(l.curlLoggedIn);
   EXPECT_TRUE(n.dead);
-  n.curlLoggedIn = true;
+  l.curlLoggedIn = true;
   n.dead = false;
-  feed(node::curlVerifyLogin, "Unsupported Media Type");
-  EXPECT_FALSE(n.curlLoggedIn);
+  feed(openbmc_link::curlVerifyLogin, "Unsupported Media Type");
+  EXPECT_FALSE(l.curlLoggedIn);
   EXPECT_TRUE(n.dead);
 }
 
@@ -159,7 +176,7 @@ TEST_F(OpenBmcNodeTest, PowerStateRepliesDrivePowerLivenessAndSettling) {
       "\"xyz.openbmc_project.State.Chassis.PowerState.";
   n.firsttime = 5;
   n.lastupdate = 7;
-  feed(node::curlPowerStatus, prefix + "On\"}}");
+  feed(openbmc_link::curlPowerStatus, prefix + "On\"}}");
   // Off before: the settling time restarts now.
   EXPECT_TRUE(n.power);
   EXPECT_FALSE(n.dead);
@@ -167,44 +184,44 @@ TEST_F(OpenBmcNodeTest, PowerStateRepliesDrivePowerLivenessAndSettling) {
   EXPECT_EQ(n.lastupdate, 0);
 
   n.firsttime = 5;
-  feed(node::curlPowerStatus, prefix + "On\"}}");
+  feed(openbmc_link::curlPowerStatus, prefix + "On\"}}");
   EXPECT_EQ(n.firsttime, 5);  // already on: keeps running
 
-  feed(node::curlPowerStatus, prefix + "Off\"}}");
+  feed(openbmc_link::curlPowerStatus, prefix + "Off\"}}");
   EXPECT_FALSE(n.power);
   EXPECT_FALSE(n.dead);
 
   n.power = true;
-  n.curlLoggedIn = true;
-  EXPECT_EQ(feed(node::curlPowerStatus, "{\"status\": \"error\"}"), 19u);
+  l.curlLoggedIn = true;
+  EXPECT_EQ(feed(openbmc_link::curlPowerStatus, "{\"status\": \"error\"}"), 19u);
   EXPECT_FALSE(n.power);
   EXPECT_TRUE(n.dead);
-  EXPECT_FALSE(n.curlLoggedIn);  // the next task logs in again
+  EXPECT_FALSE(l.curlLoggedIn);  // the next task logs in again
 }
 
 TEST_F(OpenBmcNodeTest, SensorReplyWithoutScaleEndsTheSession) {
-  n.curlLoggedIn = true;
+  l.curlLoggedIn = true;
   n.dead = false;
-  n.curlCurSens = "Inlet";
-  feed(node::curlGetData,
+  l.curlCurSens = "Inlet";
+  feed(openbmc_link::curlGetData,
        "{\"data\": {\"description\": \"Login required\"}, \"status\": "
        "\"error\"}");
   EXPECT_TRUE(n.dead);
-  EXPECT_FALSE(n.curlLoggedIn);
+  EXPECT_FALSE(l.curlLoggedIn);
 }
 
 TEST_F(OpenBmcNodeTest, SensorReadingsStartSettlingOnlyWhenPositive) {
-  n.curlCurSens = "Inlet";
-  feed(node::curlGetData, "{\"Scale\": -3, \"Value\": -2500}");
+  l.curlCurSens = "Inlet";
+  feed(openbmc_link::curlGetData, "{\"Scale\": -3, \"Value\": -2500}");
   EXPECT_FALSE(n.dead);
   EXPECT_EQ(n.firsttime, 0);
-  feed(node::curlGetData, "{\"Scale\": -3, \"Value\": 0}");
+  feed(openbmc_link::curlGetData, "{\"Scale\": -3, \"Value\": 0}");
   EXPECT_EQ(n.firsttime, 0);
   n.dead = true;
-  feed(node::curlGetData, "{\"Scale\": -3}");  // no value: alive, no reading
+  feed(openbmc_link::curlGetData, "{\"Scale\": -3}");  // no value: alive, no reading
   EXPECT_FALSE(n.dead);
   EXPECT_EQ(n.firsttime, 0);
-  feed(node::curlGetData, "{\"Scale\": -3, \"Value\": 21500}");
+  feed(openbmc_link::curlGetData, "{\"Scale\": -3, \"Value\": 21500}");
   EXPECT_EQ(n.firsttime, fixedclock());
 }
 
@@ -213,27 +230,28 @@ TEST_F(OpenBmcNodeTest, UploadHandlerCopiesTheBodyWithinTheBuffer) {
       "{\"data\": \"xyz.openbmc_project.State.Host.Transition.On\"}";
   char buffer[100];
   EXPECT_EQ(
-      node::curlSendCommand(buffer, 1, sizeof buffer, const_cast<char*>(body)),
+      openbmc_link::curlSendCommand(buffer, 1, sizeof buffer, const_cast<char*>(body)),
       56u);
   EXPECT_EQ(memcmp(buffer, body, 56), 0);
-  EXPECT_EQ(node::curlSendCommand(buffer, 1, 10, const_cast<char*>(body)), 10u);
+  EXPECT_EQ(openbmc_link::curlSendCommand(buffer, 1, 10, const_cast<char*>(body)), 10u);
 }
 
-// curlInit's worker is detached, so its node must outlive the test.
+// curlInit's worker is detached, so its record must outlive the test.
 node initnode;
+openbmc_link initlink{&initnode};
 
 TEST(OpenBmcInit, MakesTheHandleAndBuffersAndStartsTheWorker) {
-  ASSERT_TRUE(initnode.curlInit());
-  EXPECT_NE(initnode.curl, nullptr);
-  EXPECT_NE(initnode.curlURL, nullptr);
-  EXPECT_NE(initnode.curlDATA, nullptr);
-  initnode.curlAddTask(QUIT);
+  ASSERT_TRUE(initlink.curlInit());
+  EXPECT_NE(initlink.curl, nullptr);
+  EXPECT_NE(initlink.curlURL, nullptr);
+  EXPECT_NE(initlink.curlDATA, nullptr);
+  initlink.curlAddTask(QUIT);
   // The worker takes the task: the queue empties without our help.
   bool empty = false;
   for (int i = 0; i < 500 && !empty; i++) {
     {
-      std::lock_guard<std::mutex> lock(initnode.curlTaskLock);
-      empty = initnode.curlTasks.empty();
+      holding<lockable> hold(initlink.curlTaskLock);
+      empty = initlink.curlTasks.empty();
     }
     if (!empty) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -9,41 +9,42 @@
 
 #include <string>
 
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 #include "output/valuetext.h"
 
 namespace {
 
 // Appends the four limit lists of one sensor kind, in the order alert low,
 // alert high, critical low, critical high.
-void appendlimits(std::string& out, const char* kind, const double (*limits)[4],
-                  int count, bool scaled) {
+void appendlimits(std::string& out, const chassisslots& slots) {
   static const struct {
     const char* suffix;
     int column;
-  } rows[4] = {{"ALERTLO", ALERTLOW},
-               {"ALERTHI", ALERTHIGH},
-               {"SHUTDOWNLO", CRITLOW},
-               {"SHUTDOWNHI", CRITHIGH}};
+  } rows[NUMLIMITS] = {{"ALERTLO", ALERTLOW},
+                       {"ALERTHI", ALERTHIGH},
+                       {"SHUTDOWNLO", CRITLOW},
+                       {"SHUTDOWNHI", CRITHIGH}};
+  // Temperatures and voltages in hundredths, like the status stream.
+  bool scaled = slots.kind != FAN;
   for (const auto& row : rows) {
     out += "$$";
-    out += kind;
+    out += kindname(slots.kind);
     out += row.suffix;
-    for (int i = 0; i < count; i++) {
-      double v = limits[i][row.column];
+    for (int i = 0; i < slots.count; i++) {
+      double v = slots.limits[i][row.column];
       appendint(out, scaled ? hundredths(v) : truncint(v));
     }
     out += "\n";
   }
 }
 
-void appendlabels(std::string& out, char* const* labels, int count) {
-  for (int i = 0; i < count; i++) {
+void appendlabels(std::string& out, const chassisslots& slots) {
+  for (int i = 0; i < slots.count; i++) {
     out += " ";
     // An undefined slot is refused when the chassis file is read; this only
     // keeps a missing label from being read through.
-    if (labels[i]) out += labels[i];
+    if (slots.labels[i]) out += slots.labels[i];
   }
 }
 
@@ -65,22 +66,22 @@ void formatautoconfblock(node* n, int index, std::string& out) {
   } else {
     out += "\n$$PASSWORD ";
     out += n->password;
-    out += c->openbmc ? "\n$$OPENBMCCONSOLE" : "\n$$SERIALCONSOLE";
+    out += c->transportkind == TRANSPORT_IPMI ? "\n$$SERIALCONSOLE"
+                                              : "\n$$OPENBMCCONSOLE";
     out += "\n$$FANLABELS";
   }
-  appendlabels(out, c->fanshortname, c->numfans);
-  out += "\n$$TEMPLABELS";
-  appendlabels(out, c->tempshortname, c->numtemps);
-  out += "\n$$VOLTLABELS";
-  appendlabels(out, c->voltshortname, c->numvolts);
-  out += "\n$$DISCLABELS";
-  appendlabels(out, c->discshortname, c->numdiscs);
+  appendlabels(out, c->slots(FAN));
+  for (int kind = TEMP; kind < NUMKINDS; kind++) {
+    out += "\n$$";
+    out += kindname(kind);
+    out += "LABELS";
+    appendlabels(out, c->slots(kind));
+  }
   out += "\n$$DISCCRIT";
   for (int i = 0; i < c->numdiscs; i++) appendint(out, c->disccrit[i] ? 1 : 0);
   out += "\n";
-  appendlimits(out, "VOLT", c->voltlimit, c->numvolts, true);
-  appendlimits(out, "TEMP", c->templimit, c->numtemps, true);
-  appendlimits(out, "FAN", c->fanlimit, c->numfans, false);
+  // Limits come voltages first.
+  for (int kind : {VOLT, TEMP, FAN}) appendlimits(out, c->slots(kind));
 }
 
 void cluster::outputautoconf() {

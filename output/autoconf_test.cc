@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 #include "tests/unit/testfiles.h"
 
 namespace {
@@ -51,7 +51,7 @@ class Summary : public ::testing::Test {
     a.disccrit[0] = true;
 
     strcpy(b.name, "typeB");
-    b.openbmc = true;
+    b.transportkind = TRANSPORT_OPENBMC;
     b.numvolts = 1;
     b.voltshortname[0] = s("V");
     setlimits(b.voltlimit[0], 8.2, 1234.9, 0, 0);

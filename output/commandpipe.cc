@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include "alerts/alerts.h"
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 
 namespace {
 
@@ -36,14 +36,15 @@ const keyword keywords[] = {
 
 const char* const TESTEMAIL = "$TEST_EMAIL";
 
-const char* failuretext(int code) {
+// The command in the words of the failure message.
+const char* commandwords(int code) {
   switch (code) {
     case POWERON:
-      return "Failed to issue power on command to %s\n";
+      return "power on";
     case POWEROFF:
-      return "Failed to issue power off command to %s\n";
+      return "power off";
     default:
-      return "Failed to issue power reset command to %s\n";
+      return "power reset";
   }
 }
 
@@ -57,13 +58,18 @@ void runcommandline(cluster* c, const char* line) {
   if (m.code == NONE) return;
   if (c->command(m.name, m.code) != 0) {
     char msg[MSGBUFLEN];
-    snprintf(msg, MSGBUFLEN - 1, failuretext(m.code), m.name);
+    snprintf(msg, MSGBUFLEN - 1, "Failed to issue %s command to %s\n",
+             commandwords(m.code), m.name);
     error_msg(msg);
   }
 }
 
 void reporttoolong() {
-  error_msg("Skipping a command line of 1024 or more characters\n");
+  char msg[MSGBUFLEN];
+  snprintf(msg, sizeof msg,
+           "Skipping a command line of %zu or more characters\n",
+           MAXCOMMANDLINE);
+  error_msg(msg);
 }
 
 }  // namespace
@@ -112,7 +118,7 @@ void cluster::setupcommandfifo(char* path) {
   if (commandfifo == -1) error_msg("Failed to open command fifo\n");
 }
 
-void cluster::processcommandfifo() {
+bool cluster::processcommandfifo() {
   char buf[READLEN];
   auto online = [this](const char* line) { runcommandline(this, line); };
   for (int reads = 0; reads < MAXREADSPERPASS;) {
@@ -125,11 +131,12 @@ void cluster::processcommandfifo() {
         error_msg("Ignoring a command line without a line feed\n");
         commandpartial.clear();
       }
-      return;
+      return true;
     }
-    if (n < 0) return;  // empty while a writer holds it open, or no pipe
+    if (n < 0) return false;  // empty while a writer holds it open, or no pipe
     splitcommandlines(commandpartial, buf, static_cast<size_t>(n), online,
                       reporttoolong);
     reads++;
   }
+  return false;
 }

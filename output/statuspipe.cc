@@ -12,13 +12,15 @@
 #include <charconv>
 #include <string>
 
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 #include "output/valuetext.h"
 
 namespace {
 
-constexpr size_t kChunk = 32768;
+constexpr size_t CHUNK = 32768;
+// Between two snapshots.
+constexpr useconds_t SNAPSHOTGAP = 50000;
 
 // Writes all of text; false once the reader has gone (EPIPE) or on any
 // other write error, which abandons the rest of the snapshot.
@@ -38,7 +40,6 @@ bool writeall(int fd, const std::string& text) {
 }  // namespace
 
 void formatstatusrecord(node* n, std::string& out) {
-  chassis* c = n->thischassis;
   // "$TIME %x\n$NODE 1 %s\n$$DEAD %i\n$$FAN", without snprintf.
   char hex[16];
   char* end = std::to_chars(hex, hex + sizeof hex,
@@ -48,15 +49,17 @@ void formatstatusrecord(node* n, std::string& out) {
   out.append(hex, end);
   out += "\n$NODE 1 ";
   out += n->name;
-  out += n->isdead() ? "\n$$DEAD 1\n$$FAN" : "\n$$DEAD 0\n$$FAN";
+  out += n->isdead() ? "\n$$DEAD 1" : "\n$$DEAD 0";
   // Each value is read once; no two need to come from the same moment.
-  for (int i = 0; i < c->numfans; i++) appendint(out, truncint(n->fan[i]));
-  out += "\n$$TEMP";
-  for (int i = 0; i < c->numtemps; i++) appendint(out, hundredths(n->temp[i]));
-  out += "\n$$VOLT";
-  for (int i = 0; i < c->numvolts; i++) appendint(out, hundredths(n->volt[i]));
-  out += "\n$$DISC";
-  for (int i = 0; i < c->numdiscs; i++) appendint(out, truncint(n->disc[i]));
+  for (int kind = FAN; kind < NUMKINDS; kind++) {
+    out += "\n$$";
+    out += kindname(kind);
+    nodeslots s = n->slots(kind);
+    // Temperatures and voltages in hundredths.
+    bool scaled = kind == TEMP || kind == VOLT;
+    for (int i = 0; i < s.count; i++)
+      appendint(out, scaled ? hundredths(s.values[i]) : truncint(s.values[i]));
+  }
   out += "\n$$POWER ";
   out += n->ispowered() ? "1" : "0";
   out += "\n";
@@ -73,11 +76,11 @@ void cluster::outputfifo() {
   // Whole records are gathered into writes of about 32 KiB: one write per
   // record cost more than the formatting of a large snapshot.
   std::string chunk;
-  chunk.reserve(kChunk + 4096);
+  chunk.reserve(2 * CHUNK);  // a last record may run past CHUNK
   bool ok = true;
   for (int i = 0; i < numnodes && ok; i++) {
     formatstatusrecord(&mynodes[i], chunk);
-    if (chunk.size() >= kChunk) {
+    if (chunk.size() >= CHUNK) {
       // SIGPIPE is ignored: a reader that left early only fails the write.
       ok = writeall(fd, chunk);
       chunk.clear();
@@ -93,7 +96,7 @@ void* outputThread(void* thecluster) {
   mkfifo(nodewatchdat, 0444);
   for (;;) {
     cl->outputfifo();
-    usleep(50000);
+    usleep(SNAPSHOTGAP);
   }
   return nullptr;
 }

@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 #include "tests/unit/testfiles.h"
 
 namespace {

@@ -1,9 +1,12 @@
 #!/bin/sh
-# Installs the dependencies, builds kestrel three ways and runs every test:
+# Installs the dependencies, builds kestrel four ways and runs every test:
 #   build/       plain build: unit tests
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer: unit tests and
 #                the process-level tests against real peers
 #   build-tsan/  ThreadSanitizer: unit tests
+#   build-clang/ clang with -Wthread-safety: the daemon and the tool only, so
+#                that every field marked GUARDED_BY is checked
+# Every build treats warnings as errors.
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -11,15 +14,19 @@ jobs=$(nproc)
 
 build() {
   dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON \
+    "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs" $targets
 }
 
+targets=""
 build build
 build build-asan -DKESTREL_SANITIZE="address;undefined"
 build build-tsan -DKESTREL_SANITIZE=thread
+targets="--target kestrel switchyard"
+CC=clang CXX=clang++ build build-clang
 
-(cd build && ctest --output-on-failure -j "$jobs")
-(cd build-asan && ctest --output-on-failure -j "$jobs")
-(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j "$jobs")
+(cd build && ctest --output-on-failure --no-tests=error -j "$jobs")
+(cd build-asan && ctest --output-on-failure --no-tests=error -j "$jobs")
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure --no-tests=error -j "$jobs")
 KESTREL_BUILD=$PWD/build-asan scripts/process-tests.sh -v

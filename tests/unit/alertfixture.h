@@ -12,8 +12,8 @@
 #include <string>
 
 #include "alerts/alerts.h"
-#include "daemon/globals.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
 #include "tests/unit/testclock.h"
 #include "tests/unit/testnet.h"
 
@@ -36,6 +36,7 @@ class AlertTest : public ::testing::Test {
     pendingalerts.myemail.threadstatus = ALERT_STATUS_IDLE;
     pendingalerts.myemail.current.reset();
     mycluster.processshutdowns = false;
+    connectalerts();
 
     def.fanname[0] = const_cast<char*>("FAN1");
     def.fanname[1] = const_cast<char*>("FAN2");
@@ -81,16 +82,14 @@ class AlertTest : public ::testing::Test {
   }
 
   static void clearalerts() {
-    lockalerts();
+    holding<flaglock> hold(alertlock);
     pendingalerts.myalerts.clear();
-    unlockalerts();
   }
 
   static bool hasalerts(node* n) {
-    lockalerts();
+    holding<flaglock> hold(alertlock);
     bool any = false;
     for (const alert& a : pendingalerts.myalerts) any = any || a.matches(n);
-    unlockalerts();
     return any;
   }
 
@@ -108,7 +107,7 @@ class AlertTest : public ::testing::Test {
       usleep(10000);
     settestclock(testclock::fixedclock);
     testclock::fixed = now;
-    std::lock_guard<std::mutex> hold(mycluster.poweroffLock);
+    holding<lockable> hold(mycluster.poweroffLock);
     mycluster.poweroffQueue.clear();
     return !n->inShutdown;
   }
@@ -131,7 +130,7 @@ class AlertTest : public ::testing::Test {
                           : def.voltlimit[index];
   }
 
-  const alert* find(node* n, int type, int index) {
+  const alert* find(node* n, int type, int index) NO_THREAD_SAFETY_ANALYSIS {
     for (const alert& a : pendingalerts.myalerts)
       if (a.matches(type, n, index)) return &a;
     return nullptr;

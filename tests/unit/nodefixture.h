@@ -1,21 +1,21 @@
-// A node of a small IPMI chassis and a clock the test sets, for unit tests
-// of the per-node operations.
+// A node of a small IPMI chassis on the test clock, for unit tests of the
+// per-node operations. useopenbmc() moves it onto the OpenBMC transport.
 #ifndef KESTREL_TESTS_UNIT_NODEFIXTURE_H_
 #define KESTREL_TESTS_UNIT_NODEFIXTURE_H_
 
 #include <gtest/gtest.h>
 
-#include "daemon/globals.h"
+#include "ipmi/openipmi.h"
 #include "model/datastructs.h"
+#include "model/globals.h"
+#include "openbmc/openbmc.h"
+#include "tests/unit/testclock.h"
 
 class NodeFixture : public ::testing::Test {
  protected:
-  static time_t clockvalue;
-  static time_t testclock() { return clockvalue; }
-
   void SetUp() override {
     clockvalue = 100000;
-    settestclock(testclock);
+    settestclock(testclock::fixedclock);
     savednodaemon = nodaemon;
     nodaemon = 1;
     // Fan "FAN1"; voltages "12V", "Shared"; temperatures "CPU Temp",
@@ -35,6 +35,7 @@ class NodeFixture : public ::testing::Test {
     c.discname[1] = bat;
     c.numdiscs = 2;
     n.thischassis = &c;
+    n.link = &ipmi;
     static char nodename[] = "node01";
     n.name = nodename;
   }
@@ -42,9 +43,16 @@ class NodeFixture : public ::testing::Test {
     settestclock(nullptr);
     nodaemon = savednodaemon;
   }
+  void useopenbmc() {
+    c.transportkind = TRANSPORT_OPENBMC;
+    n.link = &openbmc;
+  }
 
+  std::atomic<time_t>& clockvalue = testclock::fixed;
   chassis c;
   node n;
+  ipmi_link ipmi{&n};
+  openbmc_link openbmc{&n};
   int savednodaemon = 0;
 };
 

@@ -57,7 +57,7 @@ TEST(ChassisRecord, DefaultLimitsAreWide) {
   EXPECT_EQ(c.fanlimit[0][CRITLOW], -1.0);
   EXPECT_EQ(c.templimit[191][ALERTHIGH], 40000.0);
   EXPECT_EQ(c.voltlimit[5][CRITHIGH], 40001.0);
-  EXPECT_FALSE(c.openbmc);
+  EXPECT_EQ(c.transportkind, TRANSPORT_IPMI);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ TEST_F(PowerStatus, PowerOffClearsReadingsAndTheSettlingTime) {
   n.firsttime = 5;
   n.temp[0] = 45.0;
   n.disc[0] = 2.0;
-  n.lastupdate = clockvalue;
+  n.lastupdate = clockvalue.load();
   // Only bit 0 tells the power state.
   reply({0x00, 0x80});
   EXPECT_FALSE(n.ispowered());
@@ -96,7 +96,7 @@ TEST_F(Command, AnIpmiNodeWithoutBmcRefusesEveryCommand) {
 }
 
 TEST_F(Command, AnOpenBmcNodeQueuesPowerCodesAndRefusesOthers) {
-  c.openbmc = true;
+  useopenbmc();
   n.firsttime = 5;
   n.lastupdate = 7;
   EXPECT_EQ(n.command(STATUS), 0);

@@ -1,0 +1,69 @@
+// The IPMI record of a node and the set-up of its connection. The domain
+// carries the node's name: every OpenIPMI callback finds its node by it.
+#include <OpenIPMI/ipmi_auth.h>
+#include <OpenIPMI/ipmi_lan.h>
+#include <OpenIPMI/ipmi_smi.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "ipmi/openipmi.h"
+#include "model/datastructs.h"
+#include "model/globals.h"
+
+namespace {
+
+// The BMC's host name, name + "-ipmi", must fit its FIELDLEN buffer.
+constexpr size_t MAXLANNAME = FIELDLEN - 1 - 5;
+// The local system interface: the BMC of this machine.
+const char SMIUSER[] = "SMI";
+const char RMCPPORT[] = "623";
+
+}  // namespace
+
+ipmi_link::ipmi_link(node* n)
+    : owner(n),
+      ipmicon(nullptr),
+      discrete(),
+      mysensors(),
+      mymc(nullptr),
+      mysdatas(),
+      sensorcount(0) {}
+
+ipmi_link* findipmi(const char* nodename) {
+  node* n = mycluster.findnode(nodename);
+  return n ? dynamic_cast<ipmi_link*>(n->link) : nullptr;
+}
+
+bool fitsdomainname(const char* name) {
+  size_t len = strlen(name);
+  return len < IPMI_DOMAIN_NAME_LEN && len <= MAXLANNAME;
+}
+
+transport* ipmi_attach(node* n) {
+  ipmi_link* l = new ipmi_link(n);
+  int rv;
+  if (strcmp(n->username, SMIUSER) == 0) {
+    rv = ipmi_smi_setup_con(0, os_hnd, nullptr, &l->ipmicon);
+  } else {
+    if (!fitsdomainname(n->name))
+      fatalf(1,
+             "Node name %s is too long for an IPMI node (at most %d "
+             "characters).\nExiting now.\n",
+             n->name, static_cast<int>(IPMI_DOMAIN_NAME_LEN - 1));
+    char host[FIELDLEN];
+    snprintf(host, sizeof host, "%s-ipmi", n->name);
+    char port[sizeof RMCPPORT];
+    memcpy(port, RMCPPORT, sizeof port);
+    char* addrs[1] = {host};
+    char* ports[1] = {port};
+    rv = ipmi_ip_setup_con(addrs, ports, 1, IPMI_AUTHTYPE_DEFAULT,
+                           IPMI_PRIVILEGE_ADMIN, n->username,
+                           strlen(n->username), n->password,
+                           strlen(n->password), os_hnd, nullptr, &l->ipmicon);
+  }
+  if (rv) fatalf(1, "ipmi_ip_setup_con error on %s: %s\n", n->name, strerror(rv));
+  rv = ipmi_open_domain(n->name, &l->ipmicon, 1, domain_open, nullptr,
+                        domain_up, nullptr, nullptr, 0, nullptr);
+  if (rv) fatalf(1, "ipmi_init_domain: %s\n", strerror(rv));
+  return l;
+}

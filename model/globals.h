@@ -1,0 +1,55 @@
+// Process-wide settings, the hooks that let the model reach the subsystems
+// above it, the message functions and the clock. Every global of the
+// process is defined in daemon/globals.cc, with a note of who writes it.
+#ifndef KESTREL_MODEL_GLOBALS_H_
+#define KESTREL_MODEL_GLOBALS_H_
+
+#include <time.h>
+
+#include "model/defines.h"
+
+class node;
+
+// Set by main() before any thread starts; read-only after.
+extern int nodaemon;  // non-zero: foreground mode (-d)
+extern char datadir[DATADIRLEN];
+extern char chassisfile[PATHLEN];
+extern char clusterfile[PATHLEN];
+extern char nodewatchdat[PATHLEN];
+extern char autonodeconfdat[PATHLEN];
+extern char nodecommandsdat[PATHLEN];
+// The ssh client run for the clean shutdown; tests point it elsewhere
+// before they start a shutdown.
+extern const char* sshpath;
+
+// What the model tells the alert list. Installed once at start-up, before
+// any thread starts (connectalerts() in alerts/); read-only after. Unset
+// hooks do nothing.
+struct alerthooks {
+  // A sensor of a node is out of its limits (discrete: limits are zero).
+  void (*seen)(int kind, node* n, int index, double value,
+               const double* limits);
+  // The sensor was within its limits at this check.
+  void (*quiet)(int kind, node* n, int index);
+  // Every alert of the node is void (its automatic shutdown has run).
+  void (*forget)(node* n);
+};
+extern alerthooks alerthook;
+
+// Each sends the text to syslog; in foreground mode also to stderr.
+void error_msg(const char* text);
+void info_msg(const char* text);
+
+// Current time in whole seconds; tests may replace the source.
+time_t nowtime();
+void settestclock(time_t (*source)());
+
+// Ends the process with `status`: flushes stdio, removes the pipes once the
+// clean-up has been armed, and leaves without running static destructors,
+// which other threads may still be using.
+[[noreturn]] void fatalexit(int status);
+// Prints the formatted message on stderr, then fatalexit(status).
+[[noreturn]] void fatalf(int status, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+#endif  // KESTREL_MODEL_GLOBALS_H_

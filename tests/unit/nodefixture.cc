@@ -1,3 +1,0 @@
-#include "tests/unit/nodefixture.h"
-
-time_t NodeFixture::clockvalue = 0;
