@@ -144,7 +144,10 @@ void resetchassis(chassis* c) { *c = chassis(); }
 
 void cluster::parsechassis(char* path) {
   numchassis = 0;
-  FILE* f = fopen(path, "r");
+  // Closed on every way out, a refused line included (a fuzz target turns
+  // the fatal exit into an exception).
+  configfile file(fopen(path, "r"));
+  FILE* f = file.get();
   if (!f)
     fatalf(1,
                 "Unable to open chassis configuration file: %s\nExiting now.\n",
@@ -182,7 +185,6 @@ void cluster::parsechassis(char* path) {
     if (len > sizeof current->name - 1) len = sizeof current->name - 1;
     memcpy(current->name, rest, len);
   }
-  fclose(f);
 }
 
 void cluster::validatechassis() {

@@ -77,7 +77,10 @@ int parseemail(char* setting, char* origline) {
 
 void cluster::parsecluster(char* path) {
   numnodes = 0;
-  FILE* f = fopen(path, "r");
+  // Closed on every way out, a refused line included (a fuzz target turns
+  // the fatal exit into an exception).
+  configfile file(fopen(path, "r"));
+  FILE* f = file.get();
   if (!f)
     fatalf(1,
                 "Unable to open cluster configuration file: %s\nExiting now.\n",
@@ -120,7 +123,6 @@ void cluster::parsecluster(char* path) {
     }
     // Any other line is ignored.
   }
-  fclose(f);
 }
 
 void cluster::setupemail() {

@@ -44,15 +44,18 @@ namespace {
 
 // Reachable for the whole run, never destroyed: the blocks it holds are
 // referenced from the tables and must outlive every thread.
-std::vector<void*>* kept = new std::vector<void*>;
+std::vector<char*>* kept = new std::vector<char*>;
 
 }  // namespace
 
-void keepblock(void* block) { kept->push_back(block); }
+void releasekept() {
+  for (char* block : *kept) delete[] block;
+  kept->clear();
+}
 
 char* keepstring(const std::string& text, size_t size) {
   char* block = new char[size]();
   memcpy(block, text.data(), text.size() < size ? text.size() : size - 1);
-  keepblock(block);
+  kept->push_back(block);
   return block;
 }

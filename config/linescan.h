@@ -5,10 +5,17 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include <memory>
 #include <string>
 
 constexpr int LINELEN = 400;      // line buffer: 398 characters and a newline
 constexpr size_t MAXFIELD = 119;  // longest sensor field or setting value
+
+// An open configuration file, closed when it goes out of scope.
+struct fileclose {
+  void operator()(FILE* f) const { fclose(f); }
+};
+typedef std::unique_ptr<FILE, fileclose> configfile;
 
 // Reads the next line into buf (LINELEN bytes); a line longer than the
 // buffer comes in pieces. False at end of file: a last line without a
@@ -29,7 +36,8 @@ bool splitfields(const char* text, int count, size_t limit,
 // A zeroed heap block of `size` bytes holding `text`; configuration strings
 // live for the whole run, so the block is kept and never freed.
 char* keepstring(const std::string& text, size_t size);
-// Keeps any other block made while reading the configuration.
-void keepblock(void* block);
+// Frees every kept block. Only for a process that reads configurations over
+// and over with no thread using the tables: the fuzz targets.
+void releasekept();
 
 #endif  // KESTREL_CONFIG_LINESCAN_H_

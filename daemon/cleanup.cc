@@ -51,6 +51,7 @@ void cleanupfifos(int) {
 }
 
 void fatalexit(int status) {
+  if (fatalexithook) fatalexithook(status);
   fflush(stdout);
   fflush(stderr);
   _cleanupfifos();

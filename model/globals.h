@@ -48,6 +48,9 @@ void settestclock(time_t (*source)());
 // clean-up has been armed, and leaves without running static destructors,
 // which other threads may still be using.
 [[noreturn]] void fatalexit(int status);
+// Set only by a fuzz target, before it runs: fatalexit calls it instead of
+// ending the process. It must not return (it throws back into the target).
+extern void (*fatalexithook)(int status);
 // Prints the formatted message on stderr, then fatalexit(status).
 [[noreturn]] void fatalf(int status, const char* format, ...)
     __attribute__((format(printf, 2, 3)));

@@ -1,0 +1,22 @@
+// The chassis file reader and its check, on any bytes.
+#include <stddef.h>
+#include <stdint.h>
+
+#include "config/linescan.h"
+#include "fuzz/fuzzinput.h"
+#include "model/datastructs.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzzsetup();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  try {
+    mycluster.parsechassis(const_cast<char*>(asfile(data, size)));
+    mycluster.validatechassis();
+  } catch (const refused&) {
+  }
+  releasekept();
+  return 0;
+}

@@ -1,0 +1,41 @@
+// The cluster file reader on any bytes, after a fixed chassis file. Nodes get
+// no transport: no connection is ever attempted.
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include "config/linescan.h"
+#include "fuzz/fuzzinput.h"
+#include "model/datastructs.h"
+#include "model/transport.h"
+
+namespace {
+
+const char CHASSIS[] =
+    "$CHASSISTYPE compute\n$$FANCOUNT 1\n$$TEMPCOUNT 1\n"
+    "$$FAN1 Fan1 FAN1 500 1000 20000 25000\n$$TEMP1 CPU \"CPU Temp\" 0 5 80 90\n"
+    "\n$CHASSISTYPE openbmc\n$$OPENBMC\n$$FANCOUNT 1\n"
+    "$$FAN1 Fan0 fan_tach/fan0 300 600 20000 25000\n\n";
+
+transport* nolink(node*, time_t) { return nullptr; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzzsetup();
+  attachtransport = nolink;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  try {
+    mycluster.parsechassis(const_cast<char*>(
+        asfile(reinterpret_cast<const uint8_t*>(CHASSIS), strlen(CHASSIS))));
+    mycluster.parsecluster(const_cast<char*>(asfile(data, size)));
+  } catch (const refused&) {
+  }
+  // Settings are only ever switched on: start each run afresh.
+  mycluster.processalerts = mycluster.processshutdowns = false;
+  releasekept();
+  return 0;
+}
