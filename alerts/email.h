@@ -51,11 +51,14 @@ class email {
 
   std::atomic<short> threadstatus;  // ALERT_STATUS_*; main thread and senders
   char* body;                       // main thread only; senders copy it
+  // Set by init while the configuration is read, before any sender runs;
+  // read-only after but for subject, which the main thread sets per e-mail.
+  // Senders never read these: prepare() copies them.
   char to[512];
   char from[512];
   char server[256];
   char subject[1024];
-  char* bodyindex;  // end of the text in body
+  char* bodyindex;  // end of the text in body; main thread only
 
   // Orders status writes of senders against their cancellation, so that a
   // sender that was told to give way never overwrites its successor's state.

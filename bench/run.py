@@ -530,6 +530,12 @@ def targets(res):
         add("%d BMCs: daemon CPU (%% of one core)" % r["nodes"],
             w["cpu"]["avg_pct_of_core"], "<= 2", w["cpu"]["avg_pct_of_core"] <= 2)
     for r in res["runs"]:
+        lat = (r.get("commands") or {}).get("latency_ms") or {}
+        for q, bound in (("p50", 20), ("p99", 100)):
+            v = lat.get(q)
+            add("%d BMCs: power command %s, pipe to BMC (ms)" % (r["nodes"], q),
+                v, "<= %d" % bound, v is not None and v <= bound)
+    for r in res["runs"]:
         ratio = r.get("cpu_per_sweep_ratio")
         if ratio is not None:
             add("%d BMCs: CPU per sweep, ipmi-sensors / kestrel" % r["nodes"],

@@ -95,26 +95,4 @@ TEST_F(Command, AnIpmiNodeWithoutBmcRefusesEveryCommand) {
   EXPECT_EQ(n.pwr_statuswaiting, 0);
 }
 
-TEST_F(Command, AnOpenBmcNodeQueuesPowerCodesAndRefusesOthers) {
-  useopenbmc();
-  n.firsttime = 5;
-  n.lastupdate = 7;
-  EXPECT_EQ(n.command(STATUS), 0);
-  EXPECT_EQ(n.firsttime, 5);
-  EXPECT_EQ(n.command(RESET), 0);
-  EXPECT_EQ(n.firsttime, 0);
-  EXPECT_EQ(n.lastupdate, 0);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(n.command(GETDATA), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Unknown command code 4 issued");
-}
-
-TEST_F(Command, AnUnknownNodeNameIsReportedWithResultZero) {
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(mycluster.command("nosuch", POWEROFF), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Unable to locate node nosuch to issue command code 0.");
-}
-
 }  // namespace

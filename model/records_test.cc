@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "model/datastructs.h"
+#include "model/globals.h"
 
 namespace {
 
@@ -58,6 +59,16 @@ TEST(ChassisRecord, DefaultLimitsAreWide) {
   EXPECT_EQ(c.templimit[191][ALERTHIGH], 40000.0);
   EXPECT_EQ(c.voltlimit[5][CRITHIGH], 40001.0);
   EXPECT_EQ(c.transportkind, TRANSPORT_IPMI);
+}
+
+TEST(ClusterCommand, AnUnknownNodeNameIsReportedWithResultZero) {
+  int saved = nodaemon;
+  nodaemon = 1;  // messages on stderr as well
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(mycluster.command("nosuch", POWEROFF), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Unable to locate node nosuch to issue command code 0.");
+  nodaemon = saved;
 }
 
 }  // namespace
