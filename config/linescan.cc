@@ -48,9 +48,13 @@ std::vector<char*>* kept = new std::vector<char*>;
 
 }  // namespace
 
-void releasekept() {
-  for (char* block : *kept) delete[] block;
-  kept->clear();
+size_t keptcount() { return kept->size(); }
+
+void releasekept(size_t keep) {
+  while (kept->size() > keep) {
+    delete[] kept->back();
+    kept->pop_back();
+  }
 }
 
 char* keepstring(const std::string& text, size_t size) {

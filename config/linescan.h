@@ -36,8 +36,10 @@ bool splitfields(const char* text, int count, size_t limit,
 // A zeroed heap block of `size` bytes holding `text`; configuration strings
 // live for the whole run, so the block is kept and never freed.
 char* keepstring(const std::string& text, size_t size);
-// Frees every kept block. Only for a process that reads configurations over
-// and over with no thread using the tables: the fuzz targets.
-void releasekept();
+// The number of blocks kept so far, and the freeing of every block kept after
+// the first `keep`. Only for a process that reads configurations over and
+// over with no thread using the tables: the fuzz targets.
+size_t keptcount();
+void releasekept(size_t keep);
 
 #endif  // KESTREL_CONFIG_LINESCAN_H_

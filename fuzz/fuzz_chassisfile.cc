@@ -17,6 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     mycluster.validatechassis();
   } catch (const refused&) {
   }
-  releasekept();
+  releasekept(0);
   return 0;
 }
