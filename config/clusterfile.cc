@@ -17,6 +17,7 @@
 #include <string>
 
 #include "alerts/alerts.h"
+#include "config/filemode.h"
 #include "config/linescan.h"
 #include "daemon/globals.h"
 #include "ipmi/openipmi.h"
@@ -158,6 +159,7 @@ void cluster::parsecluster(char* path) {
     configfatal(1,
                 "Unable to open cluster configuration file: %s\nExiting now.\n",
                 path);
+  warnifreadable(f, path);
   time_t readingtime = nowtime();
   char line[LINELEN];
   char value[SETTINGLEN];

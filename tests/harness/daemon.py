@@ -25,8 +25,11 @@ def write_config(datadir, chassis_text, cluster_text):
     os.makedirs(datadir, exist_ok=True)
     with open(os.path.join(datadir, "chassis.dat"), "w") as f:
         f.write(chassis_text)
-    with open(os.path.join(datadir, "cluster.dat"), "w") as f:
+    cluster = os.path.join(datadir, "cluster.dat")
+    with open(cluster, "w") as f:
         f.write(cluster_text)
+    # Owner-only, as the README asks: the cluster file holds BMC passwords.
+    os.chmod(cluster, 0o600)
 
 
 class Kestrel:
