@@ -192,6 +192,10 @@ class Confinement:
         assert value == "yes", value
         self.unshare.append("--ipc")
 
+    def set_PrivateMounts(self, value):
+        # The harness starts the daemon in a mount namespace of its own.
+        assert value == "yes", value
+
     def set_ProtectKernelTunables(self, value):
         self.readonly += KERNEL_TUNABLES
 
