@@ -370,8 +370,8 @@ def do_mounts(plan):
         (p, True, False) for p in plan["keep"]]
     if plan["private_dev"]:
         keeps += [(p, False, True) for p in PRIVATE_DEV_NODES + PRIVATE_DEV_DIRS]
-    order = sorted(plan["covers"], key=lambda p: p in TEMP_DIRS and
-                   TEMP_DIRS.index(p) + 1)
+    order = sorted(plan["covers"], key=lambda p: TEMP_DIRS.index(p) + 1
+                   if p in TEMP_DIRS else 0)
     placed = set()
     for i, top in enumerate(order):
         if not os.path.isdir(top):

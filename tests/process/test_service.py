@@ -47,6 +47,12 @@ def package_files(root):
     return unit
 
 
+def both_read(records):
+    """The snapshot once an IPMI and the OpenBMC node have readings."""
+    ipmi, obmc = records["node02"], records["bmc01"]
+    return records if ipmi["FAN"][0] and obmc["FAN"] == [7200] else None
+
+
 def test_the_confined_daemon_does_all_its_work(tmp_path):
     root, datadir = str(tmp_path / "pkg"), str(tmp_path / "data")
     home = tmp_path / "roothome" / ".ssh"
@@ -87,9 +93,8 @@ def test_the_confined_daemon_does_all_its_work(tmp_path):
         summary = os.stat(k.autonodeconf)  # chown needs CAP_CHOWN
         assert (stat.S_IMODE(summary.st_mode), summary.st_gid) == (
             0o640, group.gr_gid)
-        rec = util.wait_until(lambda: (lambda r: r if r.get("node02", {}).get(
-            "FAN") and r.get("bmc01", {}).get("FAN") == [7200] else None)(
-                k.records()), 30, what="IPMI and OpenBMC readings")
+        rec = util.wait_until(lambda: both_read(k.records()), 30,
+                              what="IPMI and OpenBMC readings")
         assert rec["node02"]["DEAD"] == 0 and rec["node02"]["POWER"] == 1
 
         k.command("$VERSION 1\n$DO_POWER_OFF node02\n")
