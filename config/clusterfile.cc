@@ -12,6 +12,7 @@
 #include <string>
 
 #include "alerts/alerts.h"
+#include "config/filemode.h"
 #include "config/linescan.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
@@ -85,6 +86,7 @@ void cluster::parsecluster(char* path) {
     fatalf(1,
                 "Unable to open cluster configuration file: %s\nExiting now.\n",
                 path);
+  warnifreadable(f, path);
   time_t readingtime = nowtime();
   char line[LINELEN];
   char value[SETTINGLEN];

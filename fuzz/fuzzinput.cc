@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "model/globals.h"
@@ -22,6 +23,8 @@ void fuzzsetup() {
   // sanitizers write to descriptor 2 directly and keep it.
   if (FILE* devnull = fopen("/dev/null", "w")) stderr = devnull;
   memoryfile = memfd_create("fuzzinput", 0);
+  // As a cluster file should be: no warning about its mode at every run.
+  if (memoryfile >= 0) fchmod(memoryfile, 0600);
   snprintf(memorypath, sizeof memorypath, "/proc/self/fd/%d", memoryfile);
 }
 

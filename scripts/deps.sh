@@ -5,7 +5,9 @@ set -e
 PACKAGES="build-essential cmake pkg-config libopenipmi-dev openipmi
   libcurl4-openssl-dev libgtest-dev googletest libbenchmark-dev
   python3 python3-pytest python3-aiosmtpd openssl faketime iproute2
-  openssh-client util-linux freeipmi-tools ipmitool clang"
+  openssh-client util-linux freeipmi-tools ipmitool clang
+  libmicrohttpd-dev nlohmann-json3-dev debhelper lintian python3-seccomp
+  systemd"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||

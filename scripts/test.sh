@@ -7,7 +7,8 @@
 #   build-fuzz/  clang with libFuzzer, ASan and UBSan: every fuzz target runs
 #                for 20 s on its seed corpus (scripts/fuzz.sh); clang's
 #                -Wthread-safety checks every field marked GUARDED_BY here
-# Every build treats warnings as errors.
+# Every build treats warnings as errors, and the plain one is checked to
+# install exactly the files the Debian package lists.
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -25,6 +26,7 @@ build build-asan -DKESTREL_SANITIZE="address;undefined"
 build build-tsan -DKESTREL_SANITIZE=thread
 
 (cd build && ctest --output-on-failure --no-tests=error -j "$jobs")
+scripts/check-install-list.sh build
 (cd build-asan && ctest --output-on-failure --no-tests=error -j "$jobs")
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure --no-tests=error -j "$jobs")
 scripts/fuzz.sh 20

@@ -25,15 +25,18 @@ def write_config(datadir, chassis_text, cluster_text):
     os.makedirs(datadir, exist_ok=True)
     with open(os.path.join(datadir, "chassis.dat"), "w") as f:
         f.write(chassis_text)
-    with open(os.path.join(datadir, "cluster.dat"), "w") as f:
+    cluster = os.path.join(datadir, "cluster.dat")
+    with open(cluster, "w") as f:
         f.write(cluster_text)
+    # Owner-only, as the README asks: the cluster file holds BMC passwords.
+    os.chmod(cluster, 0o600)
 
 
 class Kestrel:
     """One kestrel process. `hosts` maps node names to loopback addresses."""
 
     def __init__(self, datadir, hosts=None, foreground=True, args=None,
-                 ssh_extra="", env=None, wrapper=None):
+                 ssh_extra="", env=None, wrapper=None, program=None):
         self.datadir = datadir
         self.hosts = hosts or {}
         self.stdout_path = os.path.join(datadir, "kestrel.stdout")
@@ -45,6 +48,7 @@ class Kestrel:
         self.ssh_extra = ssh_extra
         self.env = env
         self.wrapper = wrapper or []
+        self.program = program  # default: kestrel of the build under test
 
     # -- files the daemon makes -------------------------------------------
     @property
@@ -80,10 +84,11 @@ class Kestrel:
             f.write(SSH_STANDIN.format(log=shlex.quote(self.ssh_log),
                                        extra=self.ssh_extra))
         os.chmod(ssh, 0o755)
+        program = self.program or util.binary("kestrel")
         if self.args is not None:
-            argv = [util.binary("kestrel")] + list(self.args)
+            argv = [program] + list(self.args)
         else:
-            argv = [util.binary("kestrel")] + (["-d"] if self.foreground else []) + [
+            argv = [program] + (["-d"] if self.foreground else []) + [
                 "-p", self.datadir]
         argv = list(self.wrapper) + argv
         return ("mount --bind %s /etc/hosts && mount --bind %s /usr/bin/ssh && exec %s"

@@ -243,3 +243,15 @@ def test_a_failed_first_openbmc_login_is_not_fatal(start_kestrel):
         assert f.read().startswith(
             "$NEWCHASSIS\n$NODE 1 bmc1\n$$CHASSIS bmc\n$$USER root\n"
             "$$PASSWORD pw\n$$OPENBMCCONSOLE\n$$FANLABELS fan0\n")
+
+
+def test_a_cluster_file_others_may_read_is_warned_about_not_refused(
+        start_kestrel, datadir):
+    daemon.write_config(datadir, CHASSIS, "$ENABLE_SHUTDOWNS no\n")
+    cluster = os.path.join(datadir, "cluster.dat")
+    os.chmod(cluster, 0o640)
+    k = start_kestrel().wait_ready()
+    k.wait_stderr("Warning: %s holds BMC passwords but other users may read "
+                  "it (mode 0640). Make it readable by its owner only: chmod "
+                  "600 %s\n" % (cluster, cluster))
+    assert k.stop() == 0
