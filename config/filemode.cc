@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include "daemon/globals.h"
+#include "model/globals.h"
 
 namespace {
 

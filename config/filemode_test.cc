@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "daemon/globals.h"
+#include "model/globals.h"
 #include "tests/unit/testfiles.h"
 
 namespace {
