@@ -8,6 +8,7 @@
 
 #include "alerts/alerts.h"
 #include "daemon/globals.h"
+#include "model/counters.h"
 #include "model/datastructs.h"
 
 std::atomic<bool> alertlock{false};
@@ -109,6 +110,7 @@ void alerts::report(alert& a, bool* added, time_t now) {
 
 void alerts::process() {
   lockalerts();
+  counters.alertspending = myalerts.size();
   if (myalerts.empty()) {
     unlockalerts();
     return;

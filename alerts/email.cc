@@ -10,6 +10,7 @@
 
 #include "alerts/alerts.h"
 #include "daemon/globals.h"
+#include "model/counters.h"
 #include "model/datastructs.h"
 
 namespace {
@@ -265,6 +266,7 @@ void* email::send(outgoingmail* job) {
     curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
 
     res = curl_easy_perform(curl);
+    (res == CURLE_OK ? counters.emailssent : counters.emailsfailed)++;
     curl_slist_free_all(recipients);
     curl_easy_cleanup(curl);
   }

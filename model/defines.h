@@ -12,6 +12,8 @@ constexpr int MAXIPMISENSORS = 512;  // registered IPMI sensors per node
 constexpr int MSGLEN = 512;          // per-node message buffer
 constexpr int NAMELEN = 96;          // sensor long and short names (95 chars)
 constexpr int FIELDLEN = 50;         // $NODE fields (49 chars)
+// Seconds a node must have been up before its limits are compared.
+constexpr int SETTLETIME = 180;
 
 // Sensor kinds.
 enum { FAN = 0, TEMP = 1, VOLT = 2, DISC = 3 };

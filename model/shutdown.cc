@@ -19,6 +19,7 @@
 
 #include "alerts/alerts.h"
 #include "daemon/globals.h"
+#include "model/counters.h"
 #include "model/datastructs.h"
 
 extern char** environ;
@@ -154,6 +155,7 @@ void* ensureShutdown(void* arg) {
 
 void node::shutdown() {
   if (inShutdown.exchange(true)) return;
+  counters.shutdowns++;
   shutdown_node* block = new shutdown_node;
   block->thisnode = this;
   snprintf(block->username, sizeof block->username, "%s",

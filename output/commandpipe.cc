@@ -12,6 +12,7 @@
 
 #include "alerts/alerts.h"
 #include "daemon/globals.h"
+#include "model/counters.h"
 #include "model/datastructs.h"
 
 namespace {
@@ -51,10 +52,12 @@ void runcommandline(cluster* c, const char* line) {
   commandmatch m = matchcommand(line);
   if (m.testemail) {
     error_msg("test email requested");
+    counters.testemails++;
     pendingalerts.testemail();
     return;
   }
   if (m.code == NONE) return;
+  counters.powercommands[m.code]++;
   if (c->command(m.name, m.code) != 0) {
     char msg[MSGBUFLEN];
     snprintf(msg, MSGBUFLEN - 1, failuretext(m.code), m.name);
