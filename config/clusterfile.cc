@@ -19,6 +19,7 @@
 #include "alerts/alerts.h"
 #include "config/linescan.h"
 #include "daemon/globals.h"
+#include "http/server.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
 
@@ -193,6 +194,9 @@ void cluster::parsecluster(char* path) {
       if (!g)
         configfatal(4, "Unable to locate apache group %s.  Exiting.\n", value);
       apachegid = g->gr_gid;
+    } else if ((rest = const_cast<char*>(afterkeyword(line, "$HTTP_LISTEN")))) {
+      parseemail(value, rest);
+      sethttplisten(value);
     }
     // Any other line is ignored.
   }

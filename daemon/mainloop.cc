@@ -18,6 +18,7 @@
 
 #include "alerts/alerts.h"
 #include "daemon/globals.h"
+#include "http/server.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
 #include "output/statuspipe.h"
@@ -81,6 +82,8 @@ bool cluster::init(char* chassisfile, char* clusterfile, char* commandfile) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
+  // HTTP: started once the pipes would be removed by a failure to bind.
+  starthttpserver();
   return true;
 }
 
