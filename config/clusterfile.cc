@@ -194,7 +194,8 @@ void cluster::parsecluster(char* path) {
       if (!g)
         configfatal(4, "Unable to locate apache group %s.  Exiting.\n", value);
       apachegid = g->gr_gid;
-    } else if ((rest = const_cast<char*>(afterkeyword(line, "$HTTP_LISTEN")))) {
+    } else if ((rest =
+                    const_cast<char*>(afterkeyword(line, "$HTTP_LISTEN")))) {
       parseemail(value, rest);
       sethttplisten(value);
     }

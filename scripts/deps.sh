@@ -5,7 +5,8 @@ set -e
 PACKAGES="build-essential cmake pkg-config libopenipmi-dev openipmi
   libcurl4-openssl-dev libgtest-dev googletest libbenchmark-dev
   python3 python3-pytest python3-aiosmtpd openssl faketime iproute2
-  openssh-client util-linux freeipmi-tools ipmitool"
+  openssh-client util-linux freeipmi-tools ipmitool
+  libmicrohttpd-dev prometheus chromium"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
