@@ -72,11 +72,24 @@ MHD_Result replytext(MHD_Connection* conn, unsigned int status,
 }
 
 MHD_Result answer(void*, MHD_Connection* conn, const char* url,
-                  const char* method, const char*, const char*, size_t*,
-                  void**) {
+                  const char* method, const char*, const char*,
+                  size_t* uploadsize, void** requeststate) {
+  // Refused at once; the library then closes the connection.
   if (strcmp(method, "GET") != 0 && strcmp(method, "HEAD") != 0)
     return replytext(conn, MHD_HTTP_METHOD_NOT_ALLOWED,
                      "text/plain; charset=utf-8", "Only GET and HEAD.\n");
+  // A reply queued at the first call, with the headers, would close the
+  // connection; at the second one the request is complete and the client
+  // may send the next request on the same connection.
+  static int headersseen;
+  if (*requeststate == nullptr) {
+    *requeststate = &headersseen;
+    return MHD_YES;
+  }
+  if (*uploadsize != 0) {
+    *uploadsize = 0;  // a body has no meaning here
+    return MHD_YES;
+  }
   bool metrics = strcmp(url, "/metrics") == 0;
   if (metrics || strcmp(url, "/status.json") == 0) {
     clustersnap snap;
