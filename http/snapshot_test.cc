@@ -21,6 +21,7 @@ class SnapshotTest : public NodeFixture {
     c.templimit[0][ALERTHIGH] = 80;
     c.templimit[0][CRITHIGH] = 90;
     c.disccrit[0] = true;
+    c.disccrit[1] = false;  // the constructor leaves it unset
     mycluster.mynodes[0].thischassis = &c;
     mycluster.mynodes[0].name = n.name;
     mycluster.mynodes[1].thischassis = &c;
