@@ -12,7 +12,6 @@ import os
 import socket
 import struct
 import subprocess
-import time
 import urllib.request
 
 from . import util

@@ -15,7 +15,7 @@ import time
 
 import pytest
 
-from tests.harness import chromium, ipmisim, prometheus, util
+from tests.harness import chromium, ipmisim, prometheus, smtp, util
 
 HOST, PORT = "127.0.0.1", 9180
 LISTEN = "%s:%d" % (HOST, PORT)
@@ -310,6 +310,24 @@ def test_hostile_clients_do_not_stop_the_daemon_or_a_scrape(
         reader.join()
         for s in idle:
             s.close()
+    finish(k)
+
+
+def test_a_sent_alert_email_is_counted_even_without_nodes(
+        start_kestrel, tmp_path):
+    server = smtp.SmtpServer(str(tmp_path / "smtp")).start()
+    try:
+        k = start_kestrel("", "$HTTP_LISTEN %s\n$ENABLE_ALERTS yes\n"
+                          "$EMAIL_TO ops@example.org\n$EMAIL_FROM k@example.org\n"
+                          "$EMAIL_SERVER %s\n" % (LISTEN, server.hostport)).wait_ready()
+        assert status_doc()["nodes"] == [] and status_doc()["alerts"] is True
+        k.command("$TEST_EMAIL\n")
+        server.wait_messages(1, 15)
+        util.wait_until(lambda: b'kestrel_alert_emails_total{result="sent"} 1\n'
+                        b'kestrel_alert_emails_total{result="failed"} 0\n' in
+                        get("/metrics")[2], 10, what="the e-mail counted")
+    finally:
+        server.stop()
     finish(k)
 
 
