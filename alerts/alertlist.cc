@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "alerts/alerts.h"
+#include "model/counters.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
 
@@ -110,6 +111,7 @@ void alerts::process() {
   bool added = false;
   {
     holding<flaglock> hold(alertlock);
+    counters.alertspending = myalerts.size();
     if (myalerts.empty()) return;
     added = reportdue();
   }

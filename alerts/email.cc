@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "alerts/alerts.h"
+#include "model/counters.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
 
@@ -253,6 +254,7 @@ void* email::send(outgoingmail* job) {
     curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
 
     res = curl_easy_perform(curl);
+    (res == CURLE_OK ? counters.emailssent : counters.emailsfailed)++;
     curl_slist_free_all(recipients);
     curl_easy_cleanup(curl);
   }

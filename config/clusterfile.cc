@@ -14,6 +14,7 @@
 #include "alerts/alerts.h"
 #include "config/filemode.h"
 #include "config/linescan.h"
+#include "http/server.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
 
@@ -122,6 +123,10 @@ void cluster::parsecluster(char* path) {
       if (!g)
         fatalf(4, "Unable to locate apache group %s.  Exiting.\n", value);
       apachegid = g->gr_gid;
+    } else if ((rest =
+                    const_cast<char*>(afterkeyword(line, "$HTTP_LISTEN")))) {
+      parseemail(value, rest);
+      sethttplisten(value);
     }
     // Any other line is ignored.
   }

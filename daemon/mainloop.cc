@@ -20,6 +20,7 @@
 #include "alerts/alerts.h"
 #include "daemon/cleanup.h"
 #include "daemon/transports.h"
+#include "http/server.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
@@ -123,6 +124,8 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
+  // HTTP: started once the pipes would be removed by a failure to bind.
+  starthttpserver();
   return true;
 }
 

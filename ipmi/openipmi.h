@@ -76,6 +76,7 @@ class ipmi_link : public transport {
   explicit ipmi_link(node* n);
   bool poll(node* n) override;
   short command(node* n, int code) override;
+  const char* name() const override { return "ipmi"; }
 
   bool registermc(ipmi_mc_t* mc);
   // Gives the sensor an entry for every chassis slot of its name.

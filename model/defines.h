@@ -16,6 +16,8 @@ constexpr int NAMELEN = 96;          // sensor long and short names (95 chars)
 constexpr int FIELDLEN = 50;         // $NODE fields (49 chars)
 constexpr int PATHLEN = 514;         // a data-directory file path, NUL included
 constexpr int DATADIRLEN = 256;      // the data directory, NUL included
+// Seconds a node must have been up before its limits are compared.
+constexpr time_t SETTLETIME = 180;
 
 // Sensor kinds, in the order of every per-kind list the daemon writes.
 enum { FAN = 0, TEMP = 1, VOLT = 2, DISC = 3, NUMKINDS = 4 };

@@ -7,8 +7,6 @@
 
 namespace {
 
-// Limits are not compared until a node has been up this long.
-constexpr time_t SETTLETIME = 180;
 // A node is examined at most once per this many seconds.
 constexpr time_t CHECKPERIOD = 6;
 // Passes a power-status query may stay unanswered.

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "model/counters.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
 
@@ -151,6 +152,7 @@ void* ensureShutdown(void* arg) {
 
 void node::shutdown() {
   if (inShutdown.exchange(true)) return;
+  counters.shutdowns++;
   shutdown_node* block = new shutdown_node;
   block->thisnode = this;
   snprintf(block->username, sizeof block->username, "%s",

@@ -19,6 +19,8 @@ class transport {
   // POWERON, POWEROFF, RESET or STATUS (main thread); 0 once handed on, 1
   // when the BMC cannot be reached for it.
   virtual short command(node* n, int code) = 0;
+  // The transport as status documents and metrics name it: "ipmi", ...
+  virtual const char* name() const = 0;
 };
 
 // Gives a node whose chassis, name and credentials are set the record of its

@@ -53,6 +53,7 @@ class openbmc_link : public transport {
   // not queued again, so a slow BMC cannot make its queue grow.
   bool poll(node* n) override;
   short command(node* n, int code) override;
+  const char* name() const override { return "openbmc"; }
 
   // The sensor records of FAN, TEMP or VOLT; null for DISC, which the REST
   // interface does not read.

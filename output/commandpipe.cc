@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "alerts/alerts.h"
+#include "model/counters.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
 
@@ -52,10 +53,12 @@ void runcommandline(cluster* c, const char* line) {
   commandmatch m = matchcommand(line);
   if (m.testemail) {
     error_msg("test email requested");
+    counters.testemails++;
     pendingalerts.testemail();
     return;
   }
   if (m.code == NONE) return;
+  counters.powercommands[m.code]++;
   if (c->command(m.name, m.code) != 0) {
     char msg[MSGBUFLEN];
     snprintf(msg, MSGBUFLEN - 1, "Failed to issue %s command to %s\n",

@@ -7,7 +7,7 @@ PACKAGES="build-essential cmake pkg-config libopenipmi-dev openipmi
   python3 python3-pytest python3-aiosmtpd openssl faketime iproute2
   openssh-client util-linux freeipmi-tools ipmitool clang
   libmicrohttpd-dev nlohmann-json3-dev debhelper lintian python3-seccomp
-  systemd"
+  systemd prometheus chromium"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||

@@ -1,0 +1,36 @@
+// The HTTP server: metrics, the status document and the status page.
+#ifndef KESTREL_HTTP_SERVER_H_
+#define KESTREL_HTTP_SERVER_H_
+
+// Idle seconds after which a connection is closed.
+constexpr unsigned int HTTPIDLETIMEOUT = 10;
+// Connections served at once, in all and from one client address.
+constexpr unsigned int HTTPCONNECTIONS = 128;
+constexpr unsigned int HTTPCONNECTIONSPERADDRESS = 16;
+// Memory of one connection; the request line and headers must fit in it.
+constexpr unsigned long HTTPREQUESTMEMORY = 16384;
+
+// Keeps the address of a $HTTP_LISTEN line (its first field); ends the
+// process with a message and status 1 when it is not "<IPv4>:<port>" or
+// "[<IPv6>]:<port>". Start-up only.
+void sethttplisten(const char* text);
+
+// Without $HTTP_LISTEN, does nothing. Otherwise binds the address, ending
+// the process with a message and status 1 when that fails, and starts
+// serving on libmicrohttpd's own thread. Start-up only, after the model's
+// tables are filled.
+void starthttpserver();
+
+// The URL path of a served file, its content type and its bytes; nullptr
+// for any other path. The status page and its style and script are built
+// into the binary.
+class servedfile {
+ public:
+  const char* path;
+  const char* type;
+  const unsigned char* data;
+  unsigned long size;
+};
+const servedfile* findpagefile(const char* path);
+
+#endif  // KESTREL_HTTP_SERVER_H_

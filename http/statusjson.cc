@@ -1,0 +1,132 @@
+#include "http/statusjson.h"
+
+#include "http/textout.h"
+
+namespace {
+
+const char* const KIND[4] = {"fan", "temperature", "voltage", "discrete"};
+const char* const UNIT[3] = {"\"rpm\"", "\"celsius\"", "\"volts\""};
+const char* const SETTLING[3] = {"none", "settling", "settled"};
+const char* const WORST[5] = {"ok", "warning", "critical", "dead", "off"};
+const char* const LIMIT[4] = {"critical_low", "warning_low", "warning_high",
+                              "critical_high"};
+
+void key(std::string& out, const char* name) {
+  out += '"';
+  out += name;
+  out += "\":";
+}
+
+void boolean(std::string& out, bool value) {
+  out += value ? "true" : "false";
+}
+
+void reading(std::string& out, const readingsnap& r) {
+  out += "{\"kind\":\"";
+  out += KIND[r.kind];
+  out += "\",";
+  key(out, "sensor");
+  appendjsonstring(out, r.sensor);
+  out += ',';
+  key(out, "label");
+  appendjsonstring(out, r.label);
+  out += ',';
+  key(out, "unit");
+  out += r.kind == DISC ? "null" : UNIT[r.kind];
+  out += ',';
+  key(out, "value");
+  if (r.present)
+    appendnumber(out, r.value);
+  else
+    out += "null";
+  out += ',';
+  key(out, "limits");
+  if (r.kind == DISC) {
+    out += "null,";
+    key(out, "critical");
+    boolean(out, r.critical);
+  } else {
+    for (int l = CRITLOW; l <= CRITHIGH; l++) {
+      out += l == CRITLOW ? "{" : ",";
+      key(out, LIMIT[l]);
+      // JSON has no infinities or NaN; such a limit is no limit.
+      double v = r.limits[l];
+      if (v - v == 0.0)
+        appendnumber(out, v);
+      else
+        out += "null";
+    }
+    out += '}';
+  }
+  out += ',';
+  key(out, "state");
+  if (r.present)
+    appendnumber(out, r.state);
+  else
+    out += "null";
+  out += '}';
+}
+
+}  // namespace
+
+void formatstatusjson(const clustersnap& s, std::string& out) {
+  out += '{';
+  key(out, "version");
+  appendjsonstring(out, s.version);
+  out += ',';
+  key(out, "time");
+  appendnumber(out, static_cast<double>(s.now));
+  out += ',';
+  key(out, "alerts");
+  boolean(out, s.alerts);
+  out += ',';
+  key(out, "shutdowns");
+  boolean(out, s.shutdowns);
+  out += ',';
+  key(out, "settle_seconds");
+  appendnumber(out, SETTLETIME);
+  out += ',';
+  key(out, "nodes");
+  out += '[';
+  bool firstnode = true;
+  for (const nodesnap& n : s.nodes) {
+    if (!firstnode) out += ',';
+    firstnode = false;
+    out += '{';
+    key(out, "name");
+    appendjsonstring(out, n.name);
+    out += ',';
+    key(out, "chassis");
+    appendjsonstring(out, n.chassis);
+    out += ',';
+    key(out, "transport");
+    appendjsonstring(out, n.transport);
+    out += ',';
+    key(out, "dead");
+    boolean(out, n.dead);
+    out += ',';
+    key(out, "power");
+    boolean(out, n.power);
+    out += ',';
+    key(out, "last_reading");
+    if (n.lastupdate)
+      appendnumber(out, static_cast<double>(n.lastupdate));
+    else
+      out += "null";
+    out += ",\"settling\":\"";
+    out += SETTLING[n.settling];
+    out += "\",\"worst\":\"";
+    out += WORST[worststate(n)];
+    out += "\",";
+    key(out, "readings");
+    out += '[';
+    bool firstreading = true;
+    for (const readingsnap& r : n.readings) {
+      if (!firstreading) out += ',';
+      firstreading = false;
+      reading(out, r);
+    }
+    out += "]}";
+  }
+  out += "]}";
+}

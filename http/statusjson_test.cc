@@ -1,0 +1,60 @@
+#include "http/statusjson.h"
+
+#include <gtest/gtest.h>
+#include <math.h>
+
+#include <string>
+
+TEST(StatusJson, GivesEveryNodeAndReadingWithNullForWhatIsMissing) {
+  const double limits[4] = {-INFINITY, 5, 80, 90};
+  clustersnap s;
+  s.version = "v1";
+  s.now = 1796683981;
+  s.alerts = true;
+  nodesnap n{};
+  n.name = "n\"1";
+  n.chassis = "c";
+  n.transport = "openbmc";
+  n.power = true;
+  n.settling = SETTLE_RUNNING;
+  readingsnap t{};
+  t.kind = TEMP;
+  t.sensor = "CPU Temp";
+  t.label = "Cpu";
+  t.limits = limits;
+  t.present = true;
+  t.value = 81.5;
+  t.state = 1;
+  readingsnap v = t;
+  v.kind = VOLT;
+  v.present = false;
+  readingsnap d{};
+  d.kind = DISC;
+  d.sensor = "PSU1 Status";
+  d.label = "Psu";
+  d.critical = true;
+  d.present = true;
+  n.readings = {t, v, d};
+  s.nodes = {n};
+
+  std::string out;
+  formatstatusjson(s, out);
+  EXPECT_EQ(
+      out,
+      "{\"version\":\"v1\",\"time\":1796683981,\"alerts\":true,"
+      "\"shutdowns\":false,\"settle_seconds\":180,\"nodes\":[{\"name\":"
+      "\"n\\\"1\",\"chassis\":\"c\",\"transport\":\"openbmc\",\"dead\":false,"
+      "\"power\":true,\"last_reading\":null,\"settling\":\"settling\","
+      "\"worst\":\"warning\",\"readings\":["
+      "{\"kind\":\"temperature\",\"sensor\":\"CPU Temp\",\"label\":\"Cpu\","
+      "\"unit\":\"celsius\",\"value\":81.5,\"limits\":{\"critical_low\":null,"
+      "\"warning_low\":5,\"warning_high\":80,\"critical_high\":90},"
+      "\"state\":1},"
+      "{\"kind\":\"voltage\",\"sensor\":\"CPU Temp\",\"label\":\"Cpu\","
+      "\"unit\":\"volts\",\"value\":null,\"limits\":{\"critical_low\":null,"
+      "\"warning_low\":5,\"warning_high\":80,\"critical_high\":90},"
+      "\"state\":null},"
+      "{\"kind\":\"discrete\",\"sensor\":\"PSU1 Status\",\"label\":\"Psu\","
+      "\"unit\":null,\"value\":0,\"limits\":null,\"critical\":true,"
+      "\"state\":0}]}]}");
+}
