@@ -111,6 +111,10 @@ OBMC_SENSORS = {
 }
 
 
+# Inside the demo's network namespace only: `scripts/demo.sh page` looks.
+HTTP_LISTEN = "127.0.0.1:8080"
+
+
 def cluster_dat(with_openbmc, with_mail=True):
     lines = ["! Cluster definition of the kestrel demo (scripts/demo.py).",
              "! $NODE <name> <chassis type> <BMC user> <BMC password>;",
@@ -129,7 +133,9 @@ def cluster_dat(with_openbmc, with_mail=True):
               "$ENABLE_SHUTDOWNS no",
               "$EMAIL_TO " + EMAIL_TO,
               "$EMAIL_FROM " + EMAIL_FROM,
-              "$EMAIL_SERVER %s:%d" % (SMTP_ADDR, SMTP_PORT), ""]
+              "$EMAIL_SERVER %s:%d" % (SMTP_ADDR, SMTP_PORT),
+              "! Metrics, status document and status page over HTTP.",
+              "$HTTP_LISTEN " + HTTP_LISTEN, ""]
     return "\n".join(lines)
 
 
@@ -497,6 +503,7 @@ def hints(directory, datadir, started, with_openbmc):
     tries += [
         ('scripts/demo.sh set node01 "CPU Temp" 45', "and back to normal"),
         ("scripts/demo.sh mail", "print the e-mails received"),
+        ("scripts/demo.sh page", "a screenshot of the status page, and /metrics"),
         ("%s -o %s -p node04" % (sy, pipe), "power node04 off (-P on, -r reset)"),
         ("%s -o %s -t" % (sy, pipe), "send a test e-mail"),
     ]
@@ -730,6 +737,37 @@ def mail_command(args):
     return 0
 
 
+def page_command(args):
+    """Takes a screenshot of the status page with headless Chromium inside
+    the demo's network namespace and prints the first lines of /metrics."""
+    directory = os.path.abspath(args.dir)
+    try:
+        with open(os.path.join(directory, "demo.pid")) as f:
+            pid = f.read().strip()
+    except OSError:
+        print("demo: not running (no %s/demo.pid)" % directory, file=sys.stderr)
+        return 1
+    enter = ["nsenter", "--net", "--target", pid]
+    url = "http://%s/" % HTTP_LISTEN
+    shot = os.path.join(directory, "page.png")
+    profile = os.path.join(directory, "chromium-profile")
+    subprocess.run(enter + [
+        "chromium", "--headless", "--no-sandbox", "--disable-gpu",
+        "--disable-quic", "--no-first-run", "--disable-background-networking",
+        "--disable-component-update", "--disable-sync",
+        "--user-data-dir=" + profile, "--window-size=1280,900",
+        "--virtual-time-budget=5000", "--screenshot=" + shot, url],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    metrics = subprocess.run(enter + ["python3", "-c",
+        "import urllib.request,sys;sys.stdout.write(urllib.request.urlopen("
+        "%r, timeout=5).read().decode())" % (url + "metrics")],
+        capture_output=True, text=True, timeout=30).stdout
+    print("\n".join(metrics.splitlines()[:20]))
+    print("demo: the status page %s is in %s" % (url, shot)
+          if os.path.exists(shot) else "demo: no screenshot was taken")
+    return 0
+
+
 def main(argv):
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument("--dir", default=DEFAULT_DIR,
@@ -747,8 +785,11 @@ def main(argv):
                    "PSU1 Status and CMOS Battery")
     sub.add_parser("mail", parents=[common],
                    help="print the e-mails the demo received")
+    sub.add_parser("page", parents=[common],
+                   help="screenshot the status page, print /metrics")
     args = parser.parse_args(argv)
-    return {"run": run, "set": set_command, "mail": mail_command}[args.command](args)
+    return {"run": run, "set": set_command, "mail": mail_command,
+            "page": page_command}[args.command](args)
 
 
 if __name__ == "__main__":

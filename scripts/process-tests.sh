@@ -6,6 +6,10 @@
 # KESTREL_BUILD names the build directory to test (default: build).
 set -e
 cd "$(dirname "$0")/.."
-exec unshare --net --mount --fork -- sh -c \
+# A base directory of its own: pytest prunes old ones under its shared default,
+# which would pull the directories from under a run beside this one.
+base=$(mktemp -d /tmp/kestrel-process-XXXXXX)
+trap 'rm -rf "$base"' EXIT
+unshare --net --mount --fork -- sh -c \
   'ip link set lo up && exec /usr/bin/python3 -m pytest -p no:cacheprovider "$@"' \
-  sh tests/process "$@"
+  sh --basetemp="$base/t" tests/process "$@"
