@@ -143,15 +143,17 @@ int parsesensor(tarnsensor* thissensor, char* origline) {
 void resetchassis(chassis* c) { *c = chassis(); }
 
 void cluster::parsechassis(char* path) {
-  numchassis = 0;
   // Closed on every way out, a refused line included (a fuzz target turns
   // the fatal exit into an exception).
   configfile file(fopen(path, "r"));
-  FILE* f = file.get();
-  if (!f)
-    fatalf(1,
-                "Unable to open chassis configuration file: %s\nExiting now.\n",
-                path);
+  if (!file)
+    fatalf(1, "Unable to open chassis configuration file: %s\nExiting now.\n",
+           path);
+  readchassis(file.get());
+}
+
+void cluster::readchassis(FILE* f) {
+  numchassis = 0;
   char line[LINELEN];
   chassis* current = nullptr;  // the chassis whose section is open
   while (readconfigline(f, line)) {

@@ -78,16 +78,18 @@ int parseemail(char* setting, char* origline) {
 }
 
 void cluster::parsecluster(char* path) {
-  numnodes = 0;
   // Closed on every way out, a refused line included (a fuzz target turns
   // the fatal exit into an exception).
   configfile file(fopen(path, "r"));
-  FILE* f = file.get();
-  if (!f)
-    fatalf(1,
-                "Unable to open cluster configuration file: %s\nExiting now.\n",
-                path);
-  warnifreadable(f, path);
+  if (!file)
+    fatalf(1, "Unable to open cluster configuration file: %s\nExiting now.\n",
+           path);
+  warnifreadable(file.get(), path);
+  readcluster(file.get());
+}
+
+void cluster::readcluster(FILE* f) {
+  numnodes = 0;
   time_t readingtime = nowtime();
   char line[LINELEN];
   char value[SETTINGLEN];

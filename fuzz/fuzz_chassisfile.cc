@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
-    mycluster.parsechassis(const_cast<char*>(asfile(data, size)));
+    memfile f = asfile(data, size);
+    if (f) mycluster.readchassis(f.get());
     mycluster.validatechassis();
   } catch (const refused&) {
   }

@@ -26,15 +26,17 @@ size_t chassisblocks = 0;  // kept by the chassis file, for every run
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzsetup();
   attachtransport = nolink;
-  mycluster.parsechassis(const_cast<char*>(
-      asfile(reinterpret_cast<const uint8_t*>(CHASSIS), strlen(CHASSIS))));
+  memfile f =
+      asfile(reinterpret_cast<const uint8_t*>(CHASSIS), strlen(CHASSIS));
+  mycluster.readchassis(f.get());
   chassisblocks = keptcount();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
-    mycluster.parsecluster(const_cast<char*>(asfile(data, size)));
+    memfile f = asfile(data, size);
+    if (f) mycluster.readcluster(f.get());
   } catch (const refused&) {
   }
   // Settings are only ever switched on: start each run afresh.

@@ -13,16 +13,16 @@ const char* const OPENMETRICSTYPE =
 namespace {
 
 // Metric kinds and the base units the model stores them in.
-const char* const READINGFAMILY[4] = {
+const char* const READINGFAMILY[NUMKINDS] = {
     "kestrel_fan_speed_rpm", "kestrel_temperature_celsius",
     "kestrel_voltage_volts", "kestrel_sensor_health"};
-const char* const READINGHELP[4] = {
-    "Fan speed in revolutions per minute.",
-    "Temperature in degrees Celsius.", "Voltage in volts.",
-    "Health of a discrete sensor: 0 healthy, 1 warning, 2 critical, 3 "
-    "unknown."};
+const char DISCHELP[] =
+    "Health of a discrete sensor: 0 healthy, 1 warning, 2 critical, 3 unknown.";
+const char* const READINGHELP[NUMKINDS] = {
+    "Fan speed in revolutions per minute.", "Temperature in degrees Celsius.",
+    "Voltage in volts.", DISCHELP};
 const char* const KINDNAME[3] = {"fan", "temperature", "voltage"};
-const char* const LIMITNAME[4] = {"critical_low", "warning_low",
+const char* const LIMITNAME[NUMLIMITS] = {"critical_low", "warning_low",
                                   "warning_high", "critical_high"};
 // By command code; see eventcounters::powercommands.
 const char* const COMMANDNAME[POWERCOMMANDS] = {"power_off", "power_on",

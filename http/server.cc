@@ -73,8 +73,9 @@ MHD_Result replytext(MHD_Connection* conn, unsigned int status,
 MHD_Result answer(void*, MHD_Connection* conn, const char* url,
                   const char* method, const char*, const char*,
                   size_t* uploadsize, void** requeststate) {
+  int route = routerequest(method, url);
   // Refused at once; the library then closes the connection.
-  if (strcmp(method, "GET") != 0 && strcmp(method, "HEAD") != 0)
+  if (route == ROUTE_BADMETHOD)
     return replytext(conn, MHD_HTTP_METHOD_NOT_ALLOWED,
                      "text/plain; charset=utf-8", "Only GET and HEAD.\n");
   // A reply queued at the first call, with the headers, would close the
@@ -89,8 +90,8 @@ MHD_Result answer(void*, MHD_Connection* conn, const char* url,
     *uploadsize = 0;  // a body has no meaning here
     return MHD_YES;
   }
-  bool metrics = strcmp(url, "/metrics") == 0;
-  if (metrics || strcmp(url, "/status.json") == 0) {
+  bool metrics = route == ROUTE_METRICS;
+  if (metrics || route == ROUTE_STATUSJSON) {
     clustersnap snap;
     takesnapshot(snap, nowtime());
     std::string body;
@@ -104,7 +105,7 @@ MHD_Result answer(void*, MHD_Connection* conn, const char* url,
     return replytext(conn, MHD_HTTP_OK, om ? OPENMETRICSTYPE : METRICSTYPE,
                      body);
   }
-  const servedfile* f = findpagefile(url);
+  const servedfile* f = route == ROUTE_PAGEFILE ? findpagefile(url) : nullptr;
   if (f)
     return reply(conn, MHD_HTTP_OK, f->type, f->data, f->size,
                  MHD_RESPMEM_PERSISTENT);
@@ -123,6 +124,14 @@ const servedfile* findpagefile(const char* path) {
   for (const servedfile& f : pagefiles)
     if (strcmp(f.path, path) == 0) return &f;
   return nullptr;
+}
+
+int routerequest(const char* method, const char* path) {
+  if (strcmp(method, "GET") != 0 && strcmp(method, "HEAD") != 0)
+    return ROUTE_BADMETHOD;
+  if (strcmp(path, "/metrics") == 0) return ROUTE_METRICS;
+  if (strcmp(path, "/status.json") == 0) return ROUTE_STATUSJSON;
+  return findpagefile(path) ? ROUTE_PAGEFILE : ROUTE_NOTFOUND;
 }
 
 void sethttplisten(const char* text) {

@@ -33,4 +33,15 @@ class servedfile {
 };
 const servedfile* findpagefile(const char* path);
 
+// What a request asks for, by its method and URL path (without the query,
+// which nothing here reads). Pure.
+enum {
+  ROUTE_METRICS,
+  ROUTE_STATUSJSON,
+  ROUTE_PAGEFILE,  // findpagefile(path) has it
+  ROUTE_NOTFOUND,
+  ROUTE_BADMETHOD  // neither GET nor HEAD
+};
+int routerequest(const char* method, const char* path);
+
 #endif  // KESTREL_HTTP_SERVER_H_

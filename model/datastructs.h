@@ -12,6 +12,7 @@
 #ifndef KESTREL_MODEL_DATASTRUCTS_H_
 #define KESTREL_MODEL_DATASTRUCTS_H_
 
+#include <stdio.h>
 #include <sys/types.h>
 #include <time.h>
 
@@ -159,8 +160,10 @@ class cluster {
 
   // Configuration files (config/).
   void parsechassis(char* path);
+  void readchassis(FILE* f);  // parsechassis once the file is open
   void validatechassis();
   void parsecluster(char* path);
+  void readcluster(FILE* f);  // parsecluster once the file is open
   void setupemail();
 
   // Limits and automatic shutdown (model/limits.cc, model/shutdown.cc).
