@@ -13,11 +13,13 @@
 #include <string.h>
 #include <strings.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "alerts/alerts.h"
 #include "config/linescan.h"
+#include "config/tls.h"
 #include "daemon/globals.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
@@ -113,6 +115,26 @@ void addnode(cluster* cl, char* line, time_t readingtime) {
     setupipmi(n);
 }
 
+// "$TLS_CA <file>" holds for every HTTPS BMC, those of earlier $NODE lines
+// too, whose first login is made as their line is read: so the file is
+// searched for it before anything else is read.
+void readtlsca(FILE* f) {
+  char line[LINELEN];
+  char value[SETTINGLEN];
+  while (readconfigline(f, line)) {
+    const char* rest = afterkeyword(line, "$TLS_CA");
+    if (!rest) continue;
+    parseemail(value, const_cast<char*>(rest));
+    if (access(value, R_OK) != 0)
+      configfatal(1,
+                  "Unable to read the TLS CA file %s named in cluster.dat.\n"
+                  "Exiting now.\n",
+                  value);
+    settlscafile(value);
+  }
+  rewind(f);
+}
+
 }  // namespace
 
 bool fitsdomainname(const char* name) {
@@ -158,6 +180,7 @@ void cluster::parsecluster(char* path) {
     configfatal(1,
                 "Unable to open cluster configuration file: %s\nExiting now.\n",
                 path);
+  readtlsca(f);
   time_t readingtime = nowtime();
   char line[LINELEN];
   char value[SETTINGLEN];

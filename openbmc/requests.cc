@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "config/tls.h"
 #include "daemon/globals.h"
 #include "model/datastructs.h"
 #include "openbmc/openbmc.h"
@@ -68,7 +69,7 @@ void* node::curlLogin(void* thenode) {
   // Escaped, so that any password gives a valid body.
   formatloginbody(n->curlDATA, CURLDATALEN, n->username, n->password);
   curl_easy_setopt(c, CURLOPT_POSTFIELDS, n->curlDATA);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+  settlsoptions(c);
   struct curl_slist* headers = curl_slist_append(nullptr, kJsonHeader);
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, curlVerifyLogin);
@@ -235,7 +236,7 @@ void curlpowercommand(node* n, int task, time_t now) {
   }
   CURL* c = n->curl;
   resethandle(c);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+  settlsoptions(c);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLPOWERTIMEOUTMS);
   struct curl_slist* headers = curl_slist_append(nullptr, kJsonHeader);
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
@@ -260,7 +261,7 @@ void curlpowercommand(node* n, int task, time_t now) {
 void curlpowerstate(node* n) {
   CURL* c = n->curl;
   resethandle(c);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+  settlsoptions(c);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLPOWERTIMEOUTMS);
   snprintf(n->curlURL, CURLURLLEN,
            "https://%s-ipmi/xyz/openbmc_project/state/chassis0", n->name);
@@ -302,7 +303,7 @@ void curlreadsensors(node* n) {
   CURL* c = n->curl;
   chassis* ch = n->thischassis;
   resethandle(c);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+  settlsoptions(c);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, node::curlGetData);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, CURLCONNECTTIMEOUTMS);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLREADTIMEOUTMS);
