@@ -132,6 +132,10 @@ void sectionline(chassis* c, const char* line) {
     c->openbmc = true;
     return;
   }
+  if (strncmp(line, "$$REDFISH", 9) == 0) {  // Redfish glue
+    c->redfish = true;
+    return;
+  }
   for (int kind = FAN; kind <= DISC; kind++) {
     if (const char* value = afterkeyword(line, kinds[kind].countkeyword)) {
       readcount(c, kind, value, line);
@@ -164,6 +168,7 @@ void resetchassis(chassis* c) {
   memset(c->name, 0, sizeof c->name);
   c->numfans = c->numtemps = c->numvolts = c->numdiscs = 0;
   c->openbmc = false;
+  c->redfish = false;
   static const double defaults[4] = {-1.0, 0.0, 40000.0, 40001.0};
   for (int i = 0; i < MAXFANS; i++) {
     c->fanname[i] = c->fanshortname[i] = nullptr;

@@ -23,6 +23,7 @@
 #include "daemon/globals.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
+#include "redfish/driver.h"
 
 namespace {
 
@@ -60,6 +61,15 @@ void setupopenbmc(node* n, time_t readingtime) {
     n->openBmcTemps[i] = newopenbmcsensor(c->tempname[i], c->tempshortname[i]);
   for (int i = 0; i < c->numvolts; i++)
     n->openBmcVolts[i] = newopenbmcsensor(c->voltname[i], c->voltshortname[i]);
+}
+
+// Redfish glue: the node's link; its first requests go out at the first
+// poll of the main loop, so a slow BMC delays no start-up.
+void setupredfish(node* n) {
+  n->redfishlink = redfishattach(n);
+  if (!n->redfishlink)
+    configfatal(1, "Failed to initialize Redfish variables for %s. Exiting.\n",
+                n->name);
 }
 
 void setupipmi(node* n) {
@@ -111,6 +121,8 @@ void addnode(cluster* cl, char* line, time_t readingtime) {
   n->password = keepstring(password, strlen(password) + 1);
   if (n->thischassis->openbmc)
     setupopenbmc(n, readingtime);
+  else if (n->thischassis->redfish)  // Redfish glue
+    setupredfish(n);
   else
     setupipmi(n);
 }

@@ -11,6 +11,7 @@
 #include "ipmi/health.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
+#include "redfish/link.h"
 
 namespace {
 
@@ -62,6 +63,11 @@ bool node::getdata() {
   }
 
   if (thischassis && thischassis->openbmc) return curlPoll();
+  if (thischassis && thischassis->redfish) {  // Redfish glue
+    bool reads = redfishlink->poll(this);
+    if (dead || !power) lastquery -= kRetryEarlier;
+    return reads;
+  }
 
   if (dead) {
     if (mymc && pwr_statuswaiting == 0) command(STATUS);

@@ -27,6 +27,7 @@
 struct sdata_s;
 typedef struct sdata_s sdata_t;
 class node;
+class redfish_link;
 
 // One kind of chassis, read from the chassis file; read-only after start-up.
 class chassis {
@@ -48,6 +49,7 @@ class chassis {
   double voltlimit[MAXVOLTS][4];
   double fanlimit[MAXFANS][4];
   bool openbmc;  // reached over the OpenBMC REST interface
+  bool redfish = false;  // Redfish glue: reached over Redfish (redfish/)
 };
 
 // One sensor of an OpenBMC node; names point at the chassis's own strings.
@@ -192,6 +194,9 @@ class node {
   sdata_t* mysdatas[MAXIPMISENSORS];
   int sensorcount;
   std::atomic<time_t> firsttime;  // start of the settling time; 0 = none
+
+  // Redfish glue: the node's Redfish side (redfish/link.h), made at start-up.
+  redfish_link* redfishlink = nullptr;
 };
 
 class cluster {

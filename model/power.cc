@@ -10,6 +10,7 @@
 #include "daemon/globals.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
+#include "redfish/link.h"
 
 namespace {
 
@@ -37,6 +38,8 @@ int sendtobmc(node* n, ipmi_msg_t* msg, ipmi_mc_response_handler_t handler,
 }  // namespace
 
 short node::command(int code) {
+  if (thischassis && thischassis->redfish)  // Redfish glue
+    return redfishlink->command(this, code);
   if (thischassis && thischassis->openbmc) {
     switch (code) {
       case POWEROFF:

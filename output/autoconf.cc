@@ -65,7 +65,8 @@ void formatautoconfblock(node* n, int index, std::string& out) {
   } else {
     out += "\n$$PASSWORD ";
     out += n->password;
-    out += c->openbmc ? "\n$$OPENBMCCONSOLE" : "\n$$SERIALCONSOLE";
+    // Redfish glue: front-ends know Redfish nodes as OpenBMC ones.
+    out += c->openbmc || c->redfish ? "\n$$OPENBMCCONSOLE" : "\n$$SERIALCONSOLE";
     out += "\n$$FANLABELS";
   }
   appendlabels(out, c->fanshortname, c->numfans);

@@ -254,6 +254,15 @@ bool readactioninfo(const char* data, size_t len,
   });
 }
 
+bool readlinkfield(const char* data, size_t len, const char* key,
+                   std::string* uri, std::string* error) {
+  return guarded(data, len, error, [&](const json& doc) {
+    *uri = link(doc, key);
+    if (uri->empty()) *error = std::string("reply without a link ") + key;
+    return !uri->empty();
+  });
+}
+
 bool readchassis(const char* data, size_t len, redfishchassis* out,
                  std::string* error) {
   return guarded(data, len, error, [&](const json& doc) {

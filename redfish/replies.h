@@ -89,6 +89,10 @@ bool readsystem(const char* data, size_t len, redfishsystem* out,
 // An ActionInfo resource: the AllowableValues of its ResetType parameter.
 bool readactioninfo(const char* data, size_t len,
                     std::vector<std::string>* allowed, std::string* error);
+// The @odata.id of the link object under `key` (PowerSubsystem's
+// PowerSupplies); false when there is none.
+bool readlinkfield(const char* data, size_t len, const char* key,
+                   std::string* uri, std::string* error);
 // A Chassis: its sensor links and the systems it holds.
 bool readchassis(const char* data, size_t len, redfishchassis* out,
                  std::string* error);

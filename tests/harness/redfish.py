@@ -191,7 +191,7 @@ class Bmc:
     def sensor_id(self, s):
         if "id" in s:
             return s["id"]
-        if self.flavour == "bmcweb":
+        if self.flavour == "bmcweb" and s["kind"] in KINDS:
             return "%s_%s" % (KINDS[s["kind"]][2], s["name"].replace(" ", "_"))
         return re.sub(r"[^A-Za-z0-9]", "", s["name"])
 
