@@ -514,10 +514,12 @@ void redfish_link::onreply(const redfishreply& r) {
 
 void redfish_link::choosechassis() {
   int analog = slotcount(FAN) + slotcount(TEMP) + slotcount(VOLT);
+  // Power alone holds no fans or temperatures: with Sensors beside it, the
+  // sensors are read one by one and Power only for the supplies.
   if (!ch.sensors.empty() && root.expand != REDFISH_EXPAND_NONE &&
       !expandrefused)
     sensormode = MODE_EXPAND;
-  else if (!ch.thermal.empty() || !ch.power.empty())
+  else if (!ch.thermal.empty() || ch.sensors.empty())
     sensormode = MODE_THERMALPOWER;
   else
     sensormode = MODE_PERSENSOR;
