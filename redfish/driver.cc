@@ -11,9 +11,12 @@
 // and a TLS context of its own per node; one multi handle keeps every
 // connection in one cache (sized to the node count, so keep-alive survives
 // idle passes), loads a CA file once for all nodes (libcurl's CA cache) and
-// sleeps in one poll() between events. Measured with tests/harness/redfish.py
-// serving 512 BMCs in the mockup layout, 8 sensors each, on a 2-core VM:
-// see the numbers below, in RESULTS of the lead's benchmark later.
+// sleeps in one poll() between events. Measured on a 2-core VM against
+// tests/harness/redfish.py serving 512 BMCs (mockup layout, 8 sensors): a
+// bare libcurl client making three keep-alive requests per BMC took
+// 80.0 MiB with a thread per node and 51.5 MiB with one multi handle; the
+// daemon with this driver holds 512 nodes fresh in 70 MiB and 4 threads, at
+// 7.7 % of one core.
 //
 // Threads: the driver thread owns the multi handle, every easy handle and
 // every link's session, discovery and job state; the inboxes are guarded by

@@ -167,7 +167,12 @@ void redfish_link::failjob(const std::string& why) {
         commandname(command_), n->name, why.c_str());
   } else {
     fault(format("Redfish BMC of %s: %s\n", n->name, why.c_str()));
+    // As an IPMI node whose power state cannot be read: dead, unpowered,
+    // readings and settling time cleared.
+    n->power = false;
     n->dead = true;
+    n->zerosensors();
+    n->clearfirsttime();
   }
   endjob();
 }
@@ -438,11 +443,8 @@ void redfish_link::onreply(const redfishreply& r) {
       if (r.status != 200) return refused();
       redfishsystem now;
       if (!readsystem(body, len, &now, &error)) return unreadable();
-      if (now.power == REDFISH_POWER_UNKNOWN) {
-        n->dead = true;
-        fault(format("Could not determine power status from %s\n", n->name));
-        return endjob();
-      }
+      if (now.power == REDFISH_POWER_UNKNOWN)
+        return failjob("the system reports no PowerState");
       setpower(now.power);
       if (job == JOB_POLL && now.power == REDFISH_POWER_ON) {
         planpos = 0;
