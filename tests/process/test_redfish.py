@@ -7,9 +7,10 @@ import time
 
 import pytest
 
-from tests.harness import util
+from tests.harness import daemon, smtp, util
 from tests.harness.openbmc import TestBmc as OpenBmc
 from tests.harness.redfish import Fleet, sensor
+from tests.process.test_alerts import FAST, POWERED_OFF
 
 CHASSIS = """$CHASSISTYPE rf
 $$REDFISH
@@ -265,3 +266,40 @@ def test_tls_ca_checks_redfish_and_openbmc_certificates(
         assert other.requests("web") == []  # refused before any request
     finally:
         obmc.stop()
+
+
+def test_a_critical_reading_mails_and_shuts_down_with_forceoff(
+        tmp_path, fleets, datadir):
+    # The daemon's clock runs 10 times faster, as in test_alerts: the 180 s
+    # settling time, the checks and the power-off 100 s after ssh take a
+    # tenth of that.
+    mail = smtp.SmtpServer(str(tmp_path / "smtp"), port=2527).start()
+    try:
+        hot = [dict(s, value=95) if s["name"] == "CPU1 Temp" else s
+               for s in SENSORS]
+        f = fleets([spec("mock", sensors=hot)])
+        daemon.write_config(datadir, CHASSIS, cluster("mock") + (
+            "$ENABLE_ALERTS yes\n$ENABLE_SHUTDOWNS yes\n$EMAIL_TO ops@example.org"
+            "\n$EMAIL_FROM kestrel@example.org\n$EMAIL_SERVER %s\n"
+            % mail.hostport))
+        k = daemon.Kestrel(datadir, hosts=ADDRESSES, wrapper=FAST).start()
+        try:
+            k.wait_ready()
+            [m] = mail.wait_messages(1, 60)
+            text = m["data"].decode().replace("\r\n", "\n")
+            assert "Critical high alert generated for node mock:\n" \
+                   "  Temperature[2] CPU1 Temp reading 95.00\n" in text
+            assert POWERED_OFF in text
+            util.wait_until(lambda: k.ssh_calls(), 10, what="the ssh run")
+            assert [c.split(" ", 1)[1] for c in k.ssh_calls()] == [
+                "mock /sbin/poweroff"]
+            util.wait_until(lambda: f.control("mock")["resets"] == ["ForceOff"],
+                            30, what="the BMC power-off")
+            wait_record(k, "mock", lambda r: r["POWER"] == 0, what="power off")
+            assert k.stop() == 0
+            assert f.control("mock")["sessions"] == 0
+        finally:
+            if k.running():
+                k.stop()
+    finally:
+        mail.stop()
