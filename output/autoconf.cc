@@ -66,7 +66,8 @@ void formatautoconfblock(node* n, int index, std::string& out) {
     out += "\n$$PASSWORD ";
     out += n->password;
     // Redfish glue: front-ends know Redfish nodes as OpenBMC ones.
-    out += c->openbmc || c->redfish ? "\n$$OPENBMCCONSOLE" : "\n$$SERIALCONSOLE";
+    out +=
+        c->openbmc || c->redfish ? "\n$$OPENBMCCONSOLE" : "\n$$SERIALCONSOLE";
     out += "\n$$FANLABELS";
   }
   appendlabels(out, c->fanshortname, c->numfans);

@@ -60,7 +60,7 @@ constexpr long SPARECONNECTIONS = 16;
 // Longest sleep of the loop when nothing happens.
 constexpr int IDLEWAITMS = 1000;
 
-CURLM* multi = nullptr;  // made at the first attach
+CURLM* multi = nullptr;                   // made at the first attach
 std::vector<redfishtransfer*> transfers;  // fixed once the driver runs
 std::atomic<bool> started{false};
 // Guarded by redfishlock:
@@ -113,7 +113,8 @@ void begin(redfishtransfer* t, const redfishrequest& req) {
   curl_slist_free_all(t->headers);
   t->headers = curl_slist_append(nullptr, "Accept: application/json");
   if (req.method == REDFISH_POST)
-    t->headers = curl_slist_append(t->headers, "Content-Type: application/json");
+    t->headers =
+        curl_slist_append(t->headers, "Content-Type: application/json");
   if (!req.token.empty())
     t->headers =
         curl_slist_append(t->headers, ("X-Auth-Token: " + req.token).c_str());
@@ -124,7 +125,8 @@ void begin(redfishtransfer* t, const redfishrequest& req) {
     curl_easy_setopt(c, CURLOPT_PASSWORD, n->password);
   }
   if (req.method == REDFISH_POST) {
-    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(req.body.size()));
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE,
+                     static_cast<long>(req.body.size()));
     curl_easy_setopt(c, CURLOPT_COPYPOSTFIELDS, req.body.c_str());
   } else if (req.method == REDFISH_DELETE) {
     curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, "DELETE");

@@ -290,8 +290,8 @@ void redfish_link::onreply(const redfishreply& r) {
     return;
   }
   if (!r.done) {
-    failjob(format("%s %s failed: %s", methodname(sentmethod),
-                   sentpath.c_str(), r.failure.c_str()));
+    failjob(format("%s %s failed: %s", methodname(sentmethod), sentpath.c_str(),
+                   r.failure.c_str()));
     return;
   }
   if (r.status == 401 && s != ROOT && s != LOGIN) {
@@ -365,7 +365,7 @@ void redfish_link::onreply(const redfishreply& r) {
       if (root.chassis.empty())
         return failjob("the service root names no Chassis collection");
       step = sys.allowed.empty() && !sys.actioninfo.empty() ? ACTIONINFO
-                                                             : CHASSISLIST;
+                                                            : CHASSISLIST;
       return;
     case ACTIONINFO:
       // Without the values the usual ones are sent.
@@ -377,7 +377,8 @@ void redfish_link::onreply(const redfishreply& r) {
       if (!readmembers(body, len, &chassislist, &error)) return unreadable();
       if (chassislist.size() > REDFISHMAXCHASSIS)
         chassislist.resize(REDFISHMAXCHASSIS);
-      if (chassislist.empty()) return failjob("the Chassis collection is empty");
+      if (chassislist.empty())
+        return failjob("the Chassis collection is empty");
       fallbackuri.clear();
       cursor = 0;
       step = CHASSIS;
@@ -482,8 +483,7 @@ void redfish_link::onreply(const redfishreply& r) {
     case POWER: {
       std::vector<redfishreading> volts, supplies;
       if (r.status != 200) return refused();
-      if (!readpower(body, len, &volts, &supplies, &error))
-        return unreadable();
+      if (!readpower(body, len, &volts, &supplies, &error)) return unreadable();
       if (sensormode == MODE_THERMALPOWER) applylist(VOLT, volts);
       applylist(DISC, supplies);
       return nextplan();
@@ -503,8 +503,8 @@ void redfish_link::onreply(const redfishreply& r) {
     }
     case RESETACTION:
       if (!ok(r))
-        return failjob(format("%s answered HTTP %ld", sentpath.c_str(),
-                              r.status));
+        return failjob(
+            format("%s answered HTTP %ld", sentpath.c_str(), r.status));
       {
         // The new state shows at the next power-state read; ask for it now.
         std::lock_guard<std::mutex> hold(redfishlock);
@@ -544,8 +544,7 @@ void redfish_link::binddiscovered(bool sensors) {
         int found = bindreading(slotname(kind, i), catalog);
         sloturi[kind][i] = found < 0 ? "" : catalog[found].uri;
       }
-    if (slotcount(DISC) > 0 && ch.power.empty() &&
-        !ch.powersubsystem.empty()) {
+    if (slotcount(DISC) > 0 && ch.power.empty() && !ch.powersubsystem.empty()) {
       step = PSULINK;
       return;
     }
@@ -623,7 +622,8 @@ void redfish_link::setpower(int state) {
   }
 }
 
-void redfish_link::applylist(int kind, const std::vector<redfishreading>& list) {
+void redfish_link::applylist(int kind,
+                             const std::vector<redfishreading>& list) {
   if (slotcount(kind) == 0) return;
   // Name before Id, as bindreading, without a search per slot.
   std::unordered_map<std::string, size_t> byname, byid;

@@ -46,8 +46,8 @@ enum { REDFISH_GET = 0, REDFISH_POST = 1, REDFISH_DELETE = 2 };
 struct redfishrequest {
   int method = REDFISH_GET;
   std::string path;
-  std::string body;   // POST only
-  std::string token;  // sent as X-Auth-Token when not empty
+  std::string body;    // POST only
+  std::string token;   // sent as X-Auth-Token when not empty
   bool basic = false;  // HTTP basic authentication with the node's account
   long timeoutms = REDFISHREQUESTMS;
 };
@@ -100,10 +100,29 @@ class redfish_link {
 
   // Everything below belongs to the driver thread.
   enum step {
-    IDLE, ROOT, DROPOLD, LOGIN, SYSTEMS, SYSTEM, ACTIONINFO, CHASSISLIST,
-    CHASSIS, MEMBERS, MEMBER, PSULINK, PSUMEMBERS, PSUMEMBER,
-    POWERSTATE, EXPANDED, THERMAL, POWER, SENSOR, SUPPLY, RESETACTION,
-    LOGOUT, DONE
+    IDLE,
+    ROOT,
+    DROPOLD,
+    LOGIN,
+    SYSTEMS,
+    SYSTEM,
+    ACTIONINFO,
+    CHASSISLIST,
+    CHASSIS,
+    MEMBERS,
+    MEMBER,
+    PSULINK,
+    PSUMEMBERS,
+    PSUMEMBER,
+    POWERSTATE,
+    EXPANDED,
+    THERMAL,
+    POWER,
+    SENSOR,
+    SUPPLY,
+    RESETACTION,
+    LOGOUT,
+    DONE
   };
   enum job { JOB_NONE, JOB_POLL, JOB_STATUS, JOB_COMMAND, JOB_STOP };
   enum mode { MODE_NONE, MODE_EXPAND, MODE_THERMALPOWER, MODE_PERSENSOR };
@@ -112,7 +131,7 @@ class redfish_link {
   int job = JOB_NONE;
   int command_ = NONE;  // the code of a JOB_COMMAND
   int step = IDLE;
-  bool renewed = false;  // this job already replaced an expired session
+  bool renewed = false;          // this job already replaced an expired session
   int sentmethod = REDFISH_GET;  // the request in flight, for messages
   std::string sentpath;
 

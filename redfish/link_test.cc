@@ -89,23 +89,28 @@ class RedfishLink : public NodeFixture {
     answer("GET /redfish/v1/Chassis", 200,
            R"({"Members":[{"@odata.id":"/c/board"},{"@odata.id":"/c/main"}]})");
     // The first chassis has sensors but holds another system.
-    answer("GET /c/board", 200,
-           R"({"Sensors":{"@odata.id":"/c/board/Sensors"},"Links":)"
-           R"({"ComputerSystems":[{"@odata.id":"/redfish/v1/Systems/other"}]}})");
-    answer("GET /c/main", 200,
-           R"({"Sensors":{"@odata.id":"/s"},"Power":{"@odata.id":"/p"},)"
-           R"("Links":{"ComputerSystems":[{"@odata.id":"/redfish/v1/Systems/system"}]}})");
-    answer("GET /s", 200,
-           R"({"Members":[{"@odata.id":"/s/fantach_Fan0"},{"@odata.id":"/s/t"},)"
-           R"({"@odata.id":"/s/voltage_P12V"},{"@odata.id":"/s/extra"}]})");
-    answer("GET /s/fantach_Fan0", 200,
-           R"({"Id":"fantach_Fan0","Name":"Fan0","Reading":40,"SpeedRPM":7200})");
+    answer(
+        "GET /c/board", 200,
+        R"({"Sensors":{"@odata.id":"/c/board/Sensors"},"Links":)"
+        R"({"ComputerSystems":[{"@odata.id":"/redfish/v1/Systems/other"}]}})");
+    answer(
+        "GET /c/main", 200,
+        R"({"Sensors":{"@odata.id":"/s"},"Power":{"@odata.id":"/p"},)"
+        R"("Links":{"ComputerSystems":[{"@odata.id":"/redfish/v1/Systems/system"}]}})");
+    answer(
+        "GET /s", 200,
+        R"({"Members":[{"@odata.id":"/s/fantach_Fan0"},{"@odata.id":"/s/t"},)"
+        R"({"@odata.id":"/s/voltage_P12V"},{"@odata.id":"/s/extra"}]})");
+    answer(
+        "GET /s/fantach_Fan0", 200,
+        R"({"Id":"fantach_Fan0","Name":"Fan0","Reading":40,"SpeedRPM":7200})");
     answer("GET /s/t", 200, R"({"Id":"t","Name":"CPU1 Temp","Reading":45.5})");
     answer("GET /s/voltage_P12V", 200,
            R"({"Id":"voltage_P12V","Name":"P12V","Reading":12.25})");
     answer("GET /s/extra", 200, R"({"Id":"extra","Name":"Other","Reading":1})");
-    answer("GET /p", 200,
-           R"({"PowerSupplies":[{"Name":"PSU1","Status":{"Health":"Warning"}}]})");
+    answer(
+        "GET /p", 200,
+        R"({"PowerSupplies":[{"Name":"PSU1","Status":{"Health":"Warning"}}]})");
   }
 
   redfish_link* link = nullptr;
@@ -117,13 +122,18 @@ TEST_F(RedfishLink, DiscoveryBindsByNameThenIdAndPollsOnlyBoundSensors) {
   sensorservice(false);
   EXPECT_FALSE(link->poll(&n));  // dead until the BMC answers
   std::vector<std::string> sent = run();
-  std::vector<std::string> discovery = {
-      "GET /redfish/v1/",        "POST /S",
-      "GET /redfish/v1/Systems", "GET /redfish/v1/Systems/system",
-      "GET /redfish/v1/Chassis", "GET /c/board",
-      "GET /c/main",             "GET /s",
-      "GET /s/fantach_Fan0",     "GET /s/t",
-      "GET /s/voltage_P12V",     "GET /s/extra"};
+  std::vector<std::string> discovery = {"GET /redfish/v1/",
+                                        "POST /S",
+                                        "GET /redfish/v1/Systems",
+                                        "GET /redfish/v1/Systems/system",
+                                        "GET /redfish/v1/Chassis",
+                                        "GET /c/board",
+                                        "GET /c/main",
+                                        "GET /s",
+                                        "GET /s/fantach_Fan0",
+                                        "GET /s/t",
+                                        "GET /s/voltage_P12V",
+                                        "GET /s/extra"};
   std::vector<std::string> pass = {"GET /redfish/v1/Systems/system",
                                    "GET /s/fantach_Fan0", "GET /s/t",
                                    "GET /s/voltage_P12V", "GET /p"};
@@ -211,30 +221,6 @@ TEST_F(RedfishLink, RefusedExpandFallsBackAndCommandsTakeTheNearestValue) {
   EXPECT_EQ(requests[1].body, R"({"ResetType": "PowerCycle"})");
   // Then the power state is asked for at once.
   EXPECT_EQ(sent[2], "GET /redfish/v1/Systems/system");
-}
-
-TEST_F(RedfishLink, BasicAuthenticationWhereSessionsAreRefused) {
-  answer("GET /redfish/v1/", 200,
-         R"({"Systems":{"@odata.id":"/sy"},"Chassis":{"@odata.id":"/ch"}})");
-  answer("POST /redfish/v1/SessionService/Sessions", 405, "{}");
-  answer("GET /sy", 200, R"({"Members":[{"@odata.id":"/sy/1"}]})");
-  answer("GET /sy/1", 200, R"({"PowerState":"Off"})");
-  answer("GET /ch", 200, R"({"Members":[{"@odata.id":"/ch/1"}]})");
-  answer("GET /ch/1", 200,
-         R"({"Thermal":{"@odata.id":"/th"},"Power":{"@odata.id":"/pw"}})");
-  link->poll(&n);
-  std::vector<std::string> sent = run();
-  EXPECT_EQ(sent.back(), "GET /sy/1");  // off: no readings
-  for (size_t i = 2; i < requests.size(); i++) {
-    EXPECT_TRUE(requests[i].basic);
-    EXPECT_TRUE(requests[i].token.empty());
-  }
-  EXPECT_FALSE(n.dead);
-  EXPECT_FALSE(n.power);
-  // No session: the stop finishes without a request.
-  link->stop(&n);
-  EXPECT_TRUE(run().empty());
-  EXPECT_TRUE(link->finished());
 }
 
 }  // namespace

@@ -93,7 +93,8 @@ std::vector<std::string> strings(const json* array) {
   if (!array || !array->is_array()) return out;
   for (const json& v : *array) {
     if (out.size() >= REDFISHMAXMEMBERS) break;
-    if (v.is_string() && v.get_ref<const std::string&>().size() <= REDFISHMAXTEXT)
+    if (v.is_string() &&
+        v.get_ref<const std::string&>().size() <= REDFISHMAXTEXT)
       out.push_back(v.get<std::string>());
   }
   return out;
@@ -316,7 +317,8 @@ bool readexpandedsensors(const char* data, size_t len,
   });
 }
 
-bool readthermal(const char* data, size_t len, std::vector<redfishreading>* fans,
+bool readthermal(const char* data, size_t len,
+                 std::vector<redfishreading>* fans,
                  std::vector<redfishreading>* temps, std::string* error) {
   return guarded(data, len, error, [&](const json& doc) {
     readings(doc, "Fans", "Reading", fans);

@@ -33,7 +33,11 @@ enum {
 };
 
 // How the service root advertises $expand.
-enum { REDFISH_EXPAND_NONE = 0, REDFISH_EXPAND_NOLINKS = 1, REDFISH_EXPAND_ALL = 2 };
+enum {
+  REDFISH_EXPAND_NONE = 0,
+  REDFISH_EXPAND_NOLINKS = 1,
+  REDFISH_EXPAND_ALL = 2
+};
 
 struct redfishroot {
   std::string systems;   // Systems collection
@@ -60,13 +64,13 @@ struct redfishchassis {
 
 // One sensor, temperature, fan, voltage or power supply as a reply gives it.
 struct redfishreading {
-  std::string id;    // Id, else MemberId
-  std::string name;  // Name, else FanName (older Thermal fans)
-  std::string uri;   // @odata.id
-  bool absent = false;     // Status.State is "Absent"
-  bool hasvalue = false;   // a finite number was read
-  double value = 0.0;      // SpeedRPM where present, else the reading
-  int health = 3;          // Status.Health: 0 OK, 1 Warning, 2 Critical, 3 other
+  std::string id;         // Id, else MemberId
+  std::string name;       // Name, else FanName (older Thermal fans)
+  std::string uri;        // @odata.id
+  bool absent = false;    // Status.State is "Absent"
+  bool hasvalue = false;  // a finite number was read
+  double value = 0.0;     // SpeedRPM where present, else the reading
+  int health = 3;         // Status.Health: 0 OK, 1 Warning, 2 Critical, 3 other
 };
 
 // Nesting depth of the arrays and objects in data[0, len), strings skipped;
@@ -104,7 +108,8 @@ bool readsensor(const char* data, size_t len, redfishreading* out,
 bool readexpandedsensors(const char* data, size_t len,
                          std::vector<redfishreading>* out, std::string* error);
 // Thermal: Fans (Reading) and Temperatures (ReadingCelsius).
-bool readthermal(const char* data, size_t len, std::vector<redfishreading>* fans,
+bool readthermal(const char* data, size_t len,
+                 std::vector<redfishreading>* fans,
                  std::vector<redfishreading>* temps, std::string* error);
 // Power: Voltages (ReadingVolts) and PowerSupplies (health only).
 bool readpower(const char* data, size_t len, std::vector<redfishreading>* volts,
