@@ -35,6 +35,7 @@ const struct {
   int kind;
 } transportkeywords[] = {
     {"$$OPENBMC", TRANSPORT_OPENBMC},
+    {"$$REDFISH", TRANSPORT_REDFISH},
 };
 
 [[noreturn]] void unknownline(const char* line) {

@@ -8,12 +8,14 @@
 #include <string.h>
 #include <strings.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "alerts/alerts.h"
 #include "config/filemode.h"
 #include "config/linescan.h"
+#include "config/tls.h"
 #include "http/server.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
@@ -42,6 +44,26 @@ void addnode(cluster* cl, char* line, time_t readingtime) {
   n->password = keepstring(password, strlen(password) + 1);
   // The connection comes up as its line is read.
   n->link = attachtransport ? attachtransport(n, readingtime) : nullptr;
+}
+
+// "$TLS_CA <file>" holds for every HTTPS BMC, those of earlier $NODE lines
+// too, whose first login is made as their line is read: so the file is
+// searched for it before anything else is read.
+void readtlsca(FILE* f) {
+  char line[LINELEN];
+  char value[SETTINGLEN];
+  while (readconfigline(f, line)) {
+    const char* rest = afterkeyword(line, "$TLS_CA");
+    if (!rest) continue;
+    parseemail(value, const_cast<char*>(rest));
+    if (access(value, R_OK) != 0)
+      fatalf(1,
+                  "Unable to read the TLS CA file %s named in cluster.dat.\n"
+                  "Exiting now.\n",
+                  value);
+    settlscafile(value);
+  }
+  rewind(f);
 }
 
 }  // namespace
@@ -90,6 +112,7 @@ void cluster::parsecluster(char* path) {
 
 void cluster::readcluster(FILE* f) {
   numnodes = 0;
+  readtlsca(f);
   time_t readingtime = nowtime();
   char line[LINELEN];
   char value[SETTINGLEN];

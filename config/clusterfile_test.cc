@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "config/tls.h"
 #include "daemon/transports.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
@@ -97,6 +98,17 @@ TEST_F(ClusterFile, FatalErrors) {
               ::testing::ExitedWithCode(1),
               literal("Unable to open cluster configuration file: "
                       "/nonexistent/c.dat\nExiting now.\n"));
+}
+
+TEST_F(ClusterFile, TlsCaIsFoundAnywhereAndMustBeReadable) {
+  // Read ahead of every other line, wherever it stands.
+  std::string ca = dir.write("ca.pem", "not checked here\n");
+  load("$ENABLE_ALERTS no\n$TLS_CA " + ca + "\n");
+  EXPECT_STREQ(tlscafile(), ca.c_str());
+  expectfatal("$TLS_CA /nonexistent/ca.pem\n", 1,
+              "Unable to read the TLS CA file /nonexistent/ca.pem named in "
+              "cluster.dat.\nExiting now.\n");
+  settlscafile("");
 }
 
 TEST_F(ClusterFile, IpmiNodeNamesMustFitTheDomainName) {

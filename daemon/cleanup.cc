@@ -1,6 +1,9 @@
 // Removal of the two pipes when the process ends. The texts are formed when
 // the clean-up is armed, so the signal handler only writes, unlinks and
-// leaves, all of which are async-signal-safe.
+// leaves (or posts the exit hook's semaphore and sets an alarm), all of
+// which are async-signal-safe.
+#include <pthread.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -22,6 +25,20 @@ char commandline[PATHLEN + 16];
 char watchline[PATHLEN + 16];
 std::atomic<bool> armed{false};
 std::atomic<bool> done{false};
+// The exit hook and its thread, woken from the signal handler through the
+// semaphore (sem_post is async-signal-safe).
+std::atomic<void (*)()> exithook{nullptr};
+std::atomic<bool> exiting{false};
+sem_t exitsignal;
+
+void* exitthread(void*) {
+  while (sem_wait(&exitsignal) != 0) {
+  }
+  exithook.load()();
+  _exit(0);
+}
+
+void onalarm(int) { _exit(0); }
 
 void removeone(const char* line, const char* path) {
   ssize_t ignored = write(STDERR_FILENO, line, strlen(line));
@@ -47,7 +64,31 @@ void _cleanupfifos() {
 
 void cleanupfifos(int) {
   _cleanupfifos();
+  if (exithook.load()) {
+    if (!exiting.exchange(true)) {
+      alarm(EXITHOOKSECONDS);
+      sem_post(&exitsignal);
+    }
+    return;
+  }
   _exit(0);
+}
+
+void setexithook(void (*hook)()) {
+  if (exithook.load() || sem_init(&exitsignal, 0, 0) != 0) return;
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = onalarm;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGALRM, &sa, nullptr);
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  exithook = hook;
+  if (pthread_create(&thread, &attr, exitthread, nullptr) != 0)
+    exithook = nullptr;  // signals end the process at once, as before
+  pthread_attr_destroy(&attr);
 }
 
 void fatalexit(int status) {

@@ -7,5 +7,12 @@ void _cleanupfifos();
 void cleanupfifos(int signal);
 // Forms the clean-up texts from datadir and arms the clean-up.
 void armcleanup();
+// A transport with something to close at exit (the Redfish sessions) sets
+// a hook at start-up. A signal then removes the pipes as before and hands
+// the exit to a thread of its own, which runs the hook and leaves with
+// status 0; SIGALRM ends the process after EXITHOOKSECONDS whatever the
+// hook does. Only the first hook is kept.
+constexpr unsigned EXITHOOKSECONDS = 3;
+void setexithook(void (*hook)());
 
 #endif  // KESTREL_DAEMON_CLEANUP_H_

@@ -148,6 +148,7 @@ class node {
   bool updated;   // main thread only
   std::atomic<bool> dead;  // the node gives no data
   std::atomic<time_t> firsttime;  // start of the settling time; 0 = none
+
 };
 
 class cluster {

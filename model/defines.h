@@ -26,7 +26,7 @@ enum { FAN = 0, TEMP = 1, VOLT = 2, DISC = 3, NUMKINDS = 4 };
 enum { CRITLOW = 0, ALERTLOW = 1, ALERTHIGH = 2, CRITHIGH = 3, NUMLIMITS = 4 };
 
 // How a chassis's BMCs are reached. A new transport adds its line here.
-enum { TRANSPORT_IPMI = 0, TRANSPORT_OPENBMC = 1, NUMTRANSPORTS };
+enum { TRANSPORT_IPMI = 0, TRANSPORT_OPENBMC = 1, TRANSPORT_REDFISH = 2 };
 
 // Node command codes, also the REST task codes.
 enum {

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "config/tls.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
 #include "openbmc/openbmc.h"
@@ -66,7 +67,7 @@ void* openbmc_link::curlLogin(void* thelink) {
   // Escaped, so that any password gives a valid body.
   formatloginbody(l->curlDATA, CURLDATALEN, n->username, n->password);
   curl_easy_setopt(c, CURLOPT_POSTFIELDS, l->curlDATA);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+  settlsoptions(c);
   struct curl_slist* headers = curl_slist_append(nullptr, JSONHEADER);
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, curlVerifyLogin);
@@ -238,7 +239,7 @@ void curlpowercommand(openbmc_link* l, int task, time_t now) {
   }
   CURL* c = l->curl;
   resethandle(c);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+  settlsoptions(c);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLPOWERTIMEOUTMS);
   struct curl_slist* headers = curl_slist_append(nullptr, JSONHEADER);
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
@@ -265,7 +266,7 @@ void curlpowerstate(openbmc_link* l) {
   node* n = l->owner;
   CURL* c = l->curl;
   resethandle(c);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+  settlsoptions(c);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLPOWERTIMEOUTMS);
   snprintf(l->curlURL, CURLURLLEN,
            "https://%s-ipmi/xyz/openbmc_project/state/chassis0", n->name);
@@ -309,7 +310,7 @@ void curlreadsensors(openbmc_link* l) {
   CURL* c = l->curl;
   chassis* ch = l->owner->thischassis;
   resethandle(c);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+  settlsoptions(c);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, openbmc_link::curlGetData);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, CURLCONNECTTIMEOUTMS);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLREADTIMEOUTMS);

@@ -3,10 +3,10 @@
 # kestrel. Needs root; does nothing when everything is present.
 set -e
 PACKAGES="build-essential cmake pkg-config libopenipmi-dev openipmi
-  libcurl4-openssl-dev libgtest-dev googletest libbenchmark-dev
+  libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev googletest libbenchmark-dev
   python3 python3-pytest python3-aiosmtpd openssl faketime iproute2
   openssh-client util-linux freeipmi-tools ipmitool clang
-  libmicrohttpd-dev nlohmann-json3-dev debhelper lintian python3-seccomp
+  libmicrohttpd-dev debhelper lintian python3-seccomp
   systemd prometheus chromium"
 missing=""
 for p in $PACKAGES; do

@@ -1,0 +1,28 @@
+// The Redfish driver: one thread that carries the requests of every Redfish
+// node over libcurl's multi interface (the reasons are in driver.cc).
+#ifndef KESTREL_REDFISH_DRIVER_H_
+#define KESTREL_REDFISH_DRIVER_H_
+
+#include <mutex>
+
+class node;
+class redfish_link;
+
+// Guards the inbox of every link (wantpoll, wantstatus, wantstop, commands,
+// listed) and the driver's list of links with news.
+extern std::mutex redfishlock;
+
+// The whole exit clean-up of the Redfish nodes: logouts in parallel.
+constexpr int REDFISHSTOPMS = 2000;
+
+// Makes the link of `n`, gives it its transfer and registers the exit
+// clean-up; start-up, main thread, before the main loop runs.
+redfish_link* redfishattach(node* n);
+// Tells the driver that `l` has work; starts the driver thread on first use
+// (main thread). A link that was never attached is left alone.
+void redfishnotify(redfish_link* l);
+// Stops every link: each logs out (REDFISHLOGOUTMS at most) and finishes.
+// Returns when all have finished or after REDFISHSTOPMS.
+void redfishstopall();
+
+#endif  // KESTREL_REDFISH_DRIVER_H_

@@ -1,0 +1,698 @@
+#include "redfish/link.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <mutex>
+#include <unordered_map>
+
+#include "model/datastructs.h"
+#include "model/globals.h"
+#include "redfish/driver.h"
+
+namespace {
+
+const char* methodname(int method) {
+  return method == REDFISH_POST     ? "POST"
+         : method == REDFISH_DELETE ? "DELETE"
+                                    : "GET";
+}
+
+const char* commandname(int code) {
+  return code == POWERON ? "on" : code == POWEROFF ? "off" : "reset";
+}
+
+// Messages are formed here, not in the node's tmperrmsg, which belongs to
+// the main thread.
+__attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
+  char text[2 * MSGLEN];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  error_msg(text);
+}
+
+__attribute__((format(printf, 1, 2))) std::string format(const char* f, ...) {
+  char text[2 * MSGLEN];
+  va_list args;
+  va_start(args, f);
+  vsnprintf(text, sizeof text, f, args);
+  va_end(args);
+  return text;
+}
+
+bool ok(const redfishreply& r) { return r.status >= 200 && r.status < 300; }
+
+}  // namespace
+
+redfish_link::redfish_link(node* owner) : n(owner) {
+  for (int kind = FAN; kind <= DISC; kind++) {
+    slotstate[kind].assign(slotcount(kind), SLOT_FINE);
+    sloturi[kind].assign(slotcount(kind), "");
+  }
+}
+
+bool redfish_link::poll(node* owner) {
+  bool reads = !owner->dead && owner->power;
+  {
+    std::lock_guard<std::mutex> hold(redfishlock);
+    wantpoll = true;
+  }
+  redfishnotify(this);
+  return reads;
+}
+
+short redfish_link::command(node* owner, int code) {
+  switch (code) {
+    case POWEROFF:
+    case POWERON:
+    case RESET: {
+      {
+        std::lock_guard<std::mutex> hold(redfishlock);
+        if (commands.size() >= REDFISHMAXCOMMANDS) {
+          say("Too many power commands waiting for %s; power %s dropped\n",
+              owner->name, commandname(code));
+          return 1;
+        }
+        commands.push_back(code);
+      }
+      owner->clearfirsttime();
+      redfishnotify(this);
+      return 0;
+    }
+    case STATUS:
+      redfishlock.lock();
+      wantstatus = true;
+      redfishlock.unlock();
+      redfishnotify(this);
+      return 0;
+    default:
+      fprintf(stderr, "Unknown command code %i issued", code);
+      return 1;
+  }
+}
+
+void redfish_link::stop(node*) {
+  {
+    std::lock_guard<std::mutex> hold(redfishlock);
+    wantstop = true;
+  }
+  redfishnotify(this);
+}
+
+bool redfish_link::takejob() {
+  std::lock_guard<std::mutex> hold(redfishlock);
+  if (wantstop) {
+    wantstop = wantpoll = wantstatus = false;
+    commands.clear();
+    job = JOB_STOP;
+  } else if (!commands.empty()) {
+    command_ = commands.front();
+    commands.pop_front();
+    job = JOB_COMMAND;
+  } else if (wantpoll) {
+    // A pass reads the power state as well.
+    wantpoll = wantstatus = false;
+    job = JOB_POLL;
+  } else if (wantstatus) {
+    wantstatus = false;
+    job = JOB_STATUS;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void redfish_link::beginjob() {
+  renewed = false;
+  if (job == JOB_STOP)
+    step = token.empty() ? DONE : LOGOUT;
+  else if (!ready)
+    step = ROOT;
+  else
+    startwork();
+}
+
+void redfish_link::startwork() {
+  if (job == JOB_COMMAND) {
+    if (sys.resettarget.empty()) {
+      failjob("the system offers no reset action");
+    } else if (!chooseresettype(command_, sys.allowed)) {
+      say("No reset type for power %s of %s among the allowed values\n",
+          commandname(command_), n->name);
+      endjob();
+    } else {
+      step = RESETACTION;
+    }
+  } else {
+    step = POWERSTATE;
+  }
+}
+
+void redfish_link::endjob() {
+  job = JOB_NONE;
+  step = IDLE;
+}
+
+void redfish_link::abandon() {
+  if (step != DONE) endjob();
+}
+
+void redfish_link::failjob(const std::string& why) {
+  if (job == JOB_COMMAND) {
+    // Each command is reported, as each was asked for.
+    say("Failed to issue power %s command with Redfish to %s: %s\n",
+        commandname(command_), n->name, why.c_str());
+  } else {
+    fault(format("Redfish BMC of %s: %s\n", n->name, why.c_str()));
+    // As an IPMI node whose power state cannot be read: dead, unpowered,
+    // readings and settling time cleared.
+    n->power = false;
+    n->dead = true;
+    n->zerosensors();
+    n->clearfirsttime();
+  }
+  endjob();
+}
+
+void redfish_link::fault(const std::string& text) {
+  if (text == lastfault) return;
+  lastfault = text;
+  error_msg(text.c_str());
+}
+
+bool redfish_link::next(redfishrequest* out) {
+  for (;;) {
+    if (step == DONE) return false;
+    if (step == IDLE) {
+      if (!takejob()) return false;
+      beginjob();
+      continue;
+    }
+    break;
+  }
+  *out = redfishrequest();
+  out->token = token;
+  out->basic = basic && token.empty();
+  const planitem* item = planpos > 0 ? &plan[planpos - 1] : nullptr;
+  switch (step) {
+    case ROOT:
+      out->path = "/redfish/v1/";
+      out->token.clear();
+      out->basic = false;
+      break;
+    case DROPOLD:
+      out->method = REDFISH_DELETE;
+      out->path = stalelocation;
+      out->token = staletoken;
+      break;
+    case LOGIN:
+      out->method = REDFISH_POST;
+      out->path = root.sessions;
+      out->body = sessionbody(n->username, n->password);
+      out->token.clear();
+      out->basic = false;
+      break;
+    case SYSTEMS:
+      out->path = root.systems;
+      break;
+    case SYSTEM:
+    case POWERSTATE:
+      out->path = system;
+      break;
+    case ACTIONINFO:
+      out->path = sys.actioninfo;
+      break;
+    case CHASSISLIST:
+      out->path = root.chassis;
+      break;
+    case CHASSIS:
+      out->path = chassislist[cursor];
+      break;
+    case MEMBERS:
+      out->path = ch.sensors;
+      break;
+    case MEMBER:
+    case PSUMEMBER:
+      out->path = members[cursor];
+      break;
+    case PSULINK:
+      out->path = ch.powersubsystem;
+      break;
+    case PSUMEMBERS:
+      out->path = psucollection;
+      break;
+    case EXPANDED:
+      out->path = expandpath();
+      break;
+    case THERMAL:
+      out->path = ch.thermal;
+      break;
+    case POWER:
+      out->path = ch.power;
+      break;
+    case SENSOR:
+    case SUPPLY:
+      out->path = sloturi[item->kind][item->index];
+      break;
+    case RESETACTION:
+      out->method = REDFISH_POST;
+      out->path = sys.resettarget;
+      out->body = resetbody(chooseresettype(command_, sys.allowed));
+      break;
+    case LOGOUT:
+      out->method = REDFISH_DELETE;
+      out->path = location;
+      out->timeoutms = REDFISHLOGOUTMS;
+      break;
+  }
+  sentmethod = out->method;
+  sentpath = out->path;
+  return true;
+}
+
+void redfish_link::onreply(const redfishreply& r) {
+  const int s = step;
+  if (s == LOGOUT) {
+    // Whatever the answer, the session is given up.
+    token.clear();
+    location.clear();
+    step = DONE;
+    return;
+  }
+  if (s == DROPOLD) {
+    // An expired session usually answers 401 or 404 here: it is gone.
+    staletoken.clear();
+    stalelocation.clear();
+    step = LOGIN;
+    return;
+  }
+  if (!r.done) {
+    failjob(format("%s %s failed: %s", methodname(sentmethod), sentpath.c_str(),
+                   r.failure.c_str()));
+    return;
+  }
+  if (r.status == 401 && s != ROOT && s != LOGIN) {
+    if (!token.empty() && !renewed) {
+      // The session expired: drop it, log in again, discover again, and
+      // then carry on with this job.
+      renewed = true;
+      staletoken = token;
+      stalelocation = location;
+      token.clear();
+      location.clear();
+      ready = false;
+      step = ROOT;
+      return;
+    }
+    failjob(format("%s %s refused: HTTP 401 (check the user and password)",
+                   methodname(sentmethod), sentpath.c_str()));
+    return;
+  }
+  std::string error;
+  auto refused = [&] {
+    failjob(format("%s %s answered HTTP %ld", methodname(sentmethod),
+                   sentpath.c_str(), r.status));
+  };
+  auto unreadable = [&] {
+    failjob(format("reply to %s %s unreadable: %s", methodname(sentmethod),
+                   sentpath.c_str(), error.c_str()));
+  };
+  const char* body = r.body.data();
+  size_t len = r.body.size();
+  switch (s) {
+    case ROOT:
+      if (r.status != 200) return refused();
+      if (!readroot(body, len, &root, &error)) return unreadable();
+      if (stalelocation.empty()) staletoken.clear();
+      if (!staletoken.empty())
+        step = DROPOLD;
+      else if (token.empty() && !basic)
+        step = LOGIN;
+      else
+        step = SYSTEMS;
+      return;
+    case LOGIN:
+      if (ok(r) && !r.token.empty()) {
+        token = r.token;
+        location = locationpath(r.location);
+        step = SYSTEMS;
+        return;
+      }
+      if (r.status == 404 || r.status == 405 || r.status == 501 || ok(r)) {
+        if (!saidbasic)
+          say("Redfish BMC of %s refuses sessions (HTTP %ld): using basic "
+              "authentication\n",
+              n->name, r.status);
+        saidbasic = true;
+        basic = true;
+        step = SYSTEMS;
+        return;
+      }
+      return failjob(format("login failed: HTTP %ld", r.status));
+    case SYSTEMS:
+      if (r.status != 200) return refused();
+      if (!readmembers(body, len, &members, &error)) return unreadable();
+      if (members.empty()) return failjob("the Systems collection is empty");
+      system = members[0];
+      step = SYSTEM;
+      return;
+    case SYSTEM:
+      if (r.status != 200) return refused();
+      if (!readsystem(body, len, &sys, &error)) return unreadable();
+      if (root.chassis.empty())
+        return failjob("the service root names no Chassis collection");
+      step = sys.allowed.empty() && !sys.actioninfo.empty() ? ACTIONINFO
+                                                            : CHASSISLIST;
+      return;
+    case ACTIONINFO:
+      // Without the values the usual ones are sent.
+      if (r.status == 200) readactioninfo(body, len, &sys.allowed, &error);
+      step = CHASSISLIST;
+      return;
+    case CHASSISLIST:
+      if (r.status != 200) return refused();
+      if (!readmembers(body, len, &chassislist, &error)) return unreadable();
+      if (chassislist.size() > REDFISHMAXCHASSIS)
+        chassislist.resize(REDFISHMAXCHASSIS);
+      if (chassislist.empty())
+        return failjob("the Chassis collection is empty");
+      fallbackuri.clear();
+      cursor = 0;
+      step = CHASSIS;
+      return;
+    case CHASSIS: {
+      redfishchassis c;
+      if (r.status == 200 && readchassis(body, len, &c, &error) &&
+          (!c.sensors.empty() || !c.thermal.empty() || !c.power.empty())) {
+        if (std::find(c.systems.begin(), c.systems.end(), system) !=
+            c.systems.end()) {
+          ch = c;
+          chassisuri = chassislist[cursor];
+          return choosechassis();
+        }
+        if (fallbackuri.empty()) {
+          fallback = c;
+          fallbackuri = chassislist[cursor];
+        }
+      }
+      if (++cursor < chassislist.size()) return;
+      if (fallbackuri.empty()) return failjob("no chassis serves sensors");
+      ch = fallback;
+      chassisuri = fallbackuri;
+      return choosechassis();
+    }
+    case MEMBERS:
+      if (r.status != 200) return refused();
+      if (!readmembers(body, len, &members, &error)) return unreadable();
+      catalog.clear();
+      cursor = 0;
+      if (members.empty()) return binddiscovered(true);
+      step = MEMBER;
+      return;
+    case MEMBER:
+    case PSUMEMBER: {
+      // A member that cannot be read is left out of the binding.
+      redfishreading m;
+      if (r.status == 200 && readsensor(body, len, &m, &error)) {
+        m.uri = members[cursor];
+        catalog.push_back(m);
+      }
+      if (++cursor < members.size()) return;
+      return binddiscovered(s == MEMBER);
+    }
+    case PSULINK:
+      if (r.status == 200 &&
+          readlinkfield(body, len, "PowerSupplies", &psucollection, &error)) {
+        step = PSUMEMBERS;
+        return;
+      }
+      // No list of supplies: the discrete slots stay unbound.
+      catalog.clear();
+      return binddiscovered(false);
+    case PSUMEMBERS:
+      if (r.status != 200) return refused();
+      if (!readmembers(body, len, &members, &error)) return unreadable();
+      catalog.clear();
+      cursor = 0;
+      if (members.empty()) return binddiscovered(false);
+      step = PSUMEMBER;
+      return;
+    case POWERSTATE: {
+      if (r.status != 200) return refused();
+      redfishsystem now;
+      if (!readsystem(body, len, &now, &error)) return unreadable();
+      if (now.power == REDFISH_POWER_UNKNOWN)
+        return failjob("the system reports no PowerState");
+      setpower(now.power);
+      if (job == JOB_POLL && now.power == REDFISH_POWER_ON) {
+        planpos = 0;
+        return nextplan();
+      }
+      lastfault.clear();
+      return endjob();
+    }
+    case EXPANDED: {
+      std::vector<redfishreading> list;
+      if (r.status == 200 && readexpandedsensors(body, len, &list, &error)) {
+        applylist(FAN, list);
+        applylist(TEMP, list);
+        applylist(VOLT, list);
+        return nextplan();
+      }
+      if (r.status == 200 && error != "collection members are not expanded")
+        return unreadable();
+      // Advertised but refused or ignored: discover again without it.
+      say("Redfish BMC of %s does not expand %s (HTTP %ld): reading its "
+          "sensors otherwise\n",
+          n->name, ch.sensors.c_str(), r.status);
+      expandrefused = true;
+      ready = false;
+      return endjob();
+    }
+    case THERMAL: {
+      std::vector<redfishreading> fans, temps;
+      if (r.status != 200) return refused();
+      if (!readthermal(body, len, &fans, &temps, &error)) return unreadable();
+      applylist(FAN, fans);
+      applylist(TEMP, temps);
+      return nextplan();
+    }
+    case POWER: {
+      std::vector<redfishreading> volts, supplies;
+      if (r.status != 200) return refused();
+      if (!readpower(body, len, &volts, &supplies, &error)) return unreadable();
+      if (sensormode == MODE_THERMALPOWER) applylist(VOLT, volts);
+      applylist(DISC, supplies);
+      return nextplan();
+    }
+    case SENSOR:
+    case SUPPLY: {
+      const planitem& item = plan[planpos - 1];
+      redfishreading m;
+      if (r.status == 404) {
+        store(item.kind, item.index, nullptr);
+        return nextplan();
+      }
+      if (r.status != 200) return refused();
+      if (!readsensor(body, len, &m, &error)) return unreadable();
+      store(item.kind, item.index, &m);
+      return nextplan();
+    }
+    case RESETACTION:
+      if (!ok(r))
+        return failjob(
+            format("%s answered HTTP %ld", sentpath.c_str(), r.status));
+      {
+        // The new state shows at the next power-state read; ask for it now.
+        std::lock_guard<std::mutex> hold(redfishlock);
+        wantstatus = true;
+      }
+      return endjob();
+  }
+}
+
+void redfish_link::choosechassis() {
+  int analog = slotcount(FAN) + slotcount(TEMP) + slotcount(VOLT);
+  // Power alone holds no fans or temperatures: with Sensors beside it, the
+  // sensors are read one by one and Power only for the supplies.
+  if (!ch.sensors.empty() && root.expand != REDFISH_EXPAND_NONE &&
+      !expandrefused)
+    sensormode = MODE_EXPAND;
+  else if (!ch.thermal.empty() || ch.sensors.empty())
+    sensormode = MODE_THERMALPOWER;
+  else
+    sensormode = MODE_PERSENSOR;
+  members.clear();
+  catalog.clear();
+  if (sensormode == MODE_PERSENSOR && analog > 0) {
+    step = MEMBERS;
+    return;
+  }
+  binddiscovered(true);
+}
+
+// Runs once the sensor members (`sensors`) or the power-supply members were
+// read into the catalog: binds those slots by name, then goes on with what
+// discovery still lacks, or with the job.
+void redfish_link::binddiscovered(bool sensors) {
+  if (sensors) {
+    for (int kind = FAN; kind <= VOLT; kind++)
+      for (int i = 0; i < slotcount(kind); i++) {
+        int found = bindreading(slotname(kind, i), catalog);
+        sloturi[kind][i] = found < 0 ? "" : catalog[found].uri;
+      }
+    if (slotcount(DISC) > 0 && ch.power.empty() && !ch.powersubsystem.empty()) {
+      step = PSULINK;
+      return;
+    }
+  } else {
+    for (int i = 0; i < slotcount(DISC); i++) {
+      int found = bindreading(slotname(DISC, i), catalog);
+      sloturi[DISC][i] = found < 0 ? "" : catalog[found].uri;
+    }
+  }
+  members.clear();
+  catalog.clear();
+  ready = true;
+  buildplan();
+  startwork();
+}
+
+void redfish_link::buildplan() {
+  plan.clear();
+  bool fans = slotcount(FAN) + slotcount(TEMP) > 0;
+  bool volts = slotcount(VOLT) > 0;
+  bool discs = slotcount(DISC) > 0;
+  switch (sensormode) {
+    case MODE_EXPAND:
+      if (fans || volts) plan.push_back({EXPANDED, 0, 0});
+      break;
+    case MODE_THERMALPOWER:
+      if (fans && !ch.thermal.empty()) plan.push_back({THERMAL, 0, 0});
+      if ((volts || discs) && !ch.power.empty()) plan.push_back({POWER, 0, 0});
+      break;
+    default:
+      for (int kind = FAN; kind <= VOLT; kind++)
+        for (int i = 0; i < slotcount(kind); i++)
+          if (sloturi[kind][i].empty())
+            store(kind, i, nullptr);  // not served: said once
+          else
+            plan.push_back({SENSOR, kind, i});
+  }
+  if (!discs || sensormode == MODE_THERMALPOWER) return;
+  if (!ch.power.empty()) {
+    plan.push_back({POWER, 0, 0});
+    return;
+  }
+  for (int i = 0; i < slotcount(DISC); i++)
+    if (sloturi[DISC][i].empty())
+      store(DISC, i, nullptr);
+    else
+      plan.push_back({SUPPLY, DISC, i});
+}
+
+void redfish_link::nextplan() {
+  if (planpos < plan.size()) {
+    step = plan[planpos++].step;
+    return;
+  }
+  lastfault.clear();  // a whole pass went through
+  endjob();
+}
+
+void redfish_link::setpower(int state) {
+  switch (state) {
+    case REDFISH_POWER_ON:
+      if (!n->power) n->clearfirsttime();
+      n->power = true;
+      n->initfirsttime();
+      n->dead = false;
+      break;
+    case REDFISH_POWER_OFF:
+      n->zerosensors();
+      n->power = false;
+      n->dead = false;  // a powered-off node is alive
+      break;
+    default:
+      n->dead = false;  // on its way: readings wait for the next pass
+      break;
+  }
+}
+
+void redfish_link::applylist(int kind,
+                             const std::vector<redfishreading>& list) {
+  if (slotcount(kind) == 0) return;
+  // Name before Id, as bindreading, without a search per slot.
+  std::unordered_map<std::string, size_t> byname, byid;
+  for (size_t i = 0; i < list.size(); i++) {
+    byname.emplace(list[i].name, i);
+    byid.emplace(list[i].id, i);
+  }
+  for (int i = 0; i < slotcount(kind); i++) {
+    const char* name = slotname(kind, i);
+    auto found = byname.find(name);
+    if (found == byname.end()) found = byid.find(name);
+    store(kind, i, found == byid.end() ? nullptr : &list[found->second]);
+  }
+}
+
+void redfish_link::store(int kind, int index, const redfishreading* r) {
+  unsigned char& said = slotstate[kind][index];
+  const char* name = slotname(kind, index);
+  if (!r || (kind != DISC && r->absent)) {
+    if (said != SLOT_MISSING)
+      say("Redfish sensor %s not found on %s\n", name, n->name);
+    said = SLOT_MISSING;
+    return;
+  }
+  double value = r->health;
+  if (kind != DISC) {
+    if (!r->hasvalue) {
+      if (said != SLOT_NOVALUE)
+        say("Redfish sensor %s on %s has no reading\n", name, n->name);
+      said = SLOT_NOVALUE;
+      return;
+    }
+    value = r->value;
+  }
+  said = SLOT_FINE;
+  n->reportsensor(name, value);
+}
+
+const char* redfish_link::slotname(int kind, int index) const {
+  const chassis* c = n->thischassis;
+  switch (kind) {
+    case FAN:
+      return c->fanname[index];
+    case TEMP:
+      return c->tempname[index];
+    case VOLT:
+      return c->voltname[index];
+    default:
+      return c->discname[index];
+  }
+}
+
+int redfish_link::slotcount(int kind) const {
+  const chassis* c = n->thischassis;
+  switch (kind) {
+    case FAN:
+      return c->numfans;
+    case TEMP:
+      return c->numtemps;
+    case VOLT:
+      return c->numvolts;
+    default:
+      return c->numdiscs;
+  }
+}
+
+std::string redfish_link::expandpath() const {
+  std::string path = ch.sensors;
+  path += root.expand == REDFISH_EXPAND_ALL ? "?$expand=*" : "?$expand=.";
+  if (root.expandlevels) path += "($levels=1)";
+  return path;
+}

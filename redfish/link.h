@@ -1,0 +1,196 @@
+// The Redfish side of one node: its session, what discovery found, the
+// binding of the chassis's sensor slots and the job under way. A link never
+// touches the network itself: the driver (redfish/driver.h) asks it for the
+// next request, sends it and hands the reply back, so a link is a plain
+// state machine that the unit tests drive with recorded replies.
+//
+// A job is a poll pass (power state, then the readings), a power-state
+// query, a power command or the logout at exit. Each job first makes sure
+// of a session and of discovery, which runs again after every login:
+// service root, first system and its reset values, the chassis with the
+// sensors (linked to that system, else the first that has any) and the
+// sensor model it serves. Readings are then read with as few requests as
+// the service allows: one $expand-ed Sensors request where the root
+// advertises $expand, else Thermal and Power, else one request per bound
+// sensor with the URIs found at discovery.
+//
+// Readings, power and liveness go into the node only through its shared
+// state: reportsensor, zerosensors, initfirsttime, clearfirsttime, power
+// and dead.
+#ifndef KESTREL_REDFISH_LINK_H_
+#define KESTREL_REDFISH_LINK_H_
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "model/defines.h"
+#include "model/transport.h"
+#include "redfish/replies.h"
+
+class node;
+
+// Time limits of one request. bmcweb answers a sensor in tens to hundreds
+// of milliseconds and a login in well under a second; a request that takes
+// longer than REDFISHREQUESTMS holds only its own node.
+constexpr long REDFISHCONNECTMS = 3000;
+constexpr long REDFISHREQUESTMS = 5000;
+// The logout at exit must fit the exit clean-up (REDFISHSTOPMS in all).
+constexpr long REDFISHLOGOUTMS = 1500;
+// Chassis examined at discovery, and power commands waiting per node.
+constexpr size_t REDFISHMAXCHASSIS = 16;
+constexpr size_t REDFISHMAXCOMMANDS = 8;
+
+enum { REDFISH_GET = 0, REDFISH_POST = 1, REDFISH_DELETE = 2 };
+
+// A request for the driver; the path is relative to https://<node>-ipmi.
+struct redfishrequest {
+  int method = REDFISH_GET;
+  std::string path;
+  std::string body;    // POST only
+  std::string token;   // sent as X-Auth-Token when not empty
+  bool basic = false;  // HTTP basic authentication with the node's account
+  long timeoutms = REDFISHREQUESTMS;
+};
+
+// What came back: either a completed exchange with any HTTP status, or a
+// failure text (libcurl's, or the body bound's).
+struct redfishreply {
+  bool done = false;
+  std::string failure;
+  long status = 0;
+  std::string body;
+  std::string token;     // X-Auth-Token header
+  std::string location;  // Location header
+};
+
+class redfish_link : public transport {
+ public:
+  explicit redfish_link(node* owner);
+
+  // The transport interface, called on the main thread. poll queues a poll
+  // pass unless one is waiting, so a slow BMC cannot make work pile up;
+  // true when the pass will read sensors (the node is live and powered).
+  bool poll(node* n) override;
+  // POWERON, POWEROFF, RESET (at most REDFISHMAXCOMMANDS waiting) or STATUS;
+  // 0 when queued, 1 when refused.
+  short command(node* n, int code) override;
+  const char* name() const override { return "redfish"; }
+  // Asks for the logout; the driver finishes the link once it is done.
+  void stop(node* n);
+
+  // The driver's side, on the driver thread only. next gives the request to
+  // send now, taking a new job from the inbox when idle; false when there is
+  // nothing to do. onreply takes the reply to that request. abandon drops
+  // the job whose request the driver cancelled.
+  bool next(redfishrequest* out);
+  void onreply(const redfishreply& reply);
+  void abandon();
+  bool finished() const { return step == DONE; }
+
+  node* const n;
+
+  // Inbox, guarded by redfishlock (redfish/driver.h).
+  bool wantpoll = false;
+  bool wantstatus = false;
+  bool wantstop = false;
+  std::deque<int> commands;
+  bool listed = false;  // on the driver's list of links with news
+
+  // The driver's record of this link's transfer; driver thread only.
+  struct redfishtransfer* transfer = nullptr;
+
+  // Everything below belongs to the driver thread.
+  enum step {
+    IDLE,
+    ROOT,
+    DROPOLD,
+    LOGIN,
+    SYSTEMS,
+    SYSTEM,
+    ACTIONINFO,
+    CHASSISLIST,
+    CHASSIS,
+    MEMBERS,
+    MEMBER,
+    PSULINK,
+    PSUMEMBERS,
+    PSUMEMBER,
+    POWERSTATE,
+    EXPANDED,
+    THERMAL,
+    POWER,
+    SENSOR,
+    SUPPLY,
+    RESETACTION,
+    LOGOUT,
+    DONE
+  };
+  enum job { JOB_NONE, JOB_POLL, JOB_STATUS, JOB_COMMAND, JOB_STOP };
+  enum mode { MODE_NONE, MODE_EXPAND, MODE_THERMALPOWER, MODE_PERSENSOR };
+  enum { SLOT_FINE = 0, SLOT_MISSING = 1, SLOT_NOVALUE = 2 };
+
+  int job = JOB_NONE;
+  int command_ = NONE;  // the code of a JOB_COMMAND
+  int step = IDLE;
+  bool renewed = false;          // this job already replaced an expired session
+  int sentmethod = REDFISH_GET;  // the request in flight, for messages
+  std::string sentpath;
+
+  // Session: a token and the URI to DELETE it, or basic authentication.
+  std::string token, location;
+  std::string staletoken, stalelocation;  // to DELETE before a new login
+  bool basic = false;
+
+  // Discovery; `ready` once it is complete for the current session.
+  bool ready = false;
+  redfishroot root;
+  std::string system;
+  redfishsystem sys;
+  std::vector<std::string> chassislist;
+  std::string chassisuri, fallbackuri;
+  redfishchassis ch, fallback;
+  int sensormode = MODE_NONE;
+  bool expandrefused = false;  // the service turned $expand down once
+  std::vector<std::string> members;
+  std::vector<redfishreading> catalog;  // what the members said
+  std::string psucollection;
+  size_t cursor = 0;
+  std::vector<std::string> sloturi[4];  // per kind and slot, MODE_PERSENSOR
+
+  // The requests of a poll pass once the node is powered: step and slot.
+  struct planitem {
+    int step;
+    int kind;
+    int index;
+  };
+  std::vector<planitem> plan;
+  size_t planpos = 0;
+
+  // What was reported, so that each thing is said once.
+  std::vector<unsigned char> slotstate[4];
+  std::string lastfault;
+  bool saidbasic = false;
+  bool saidpower = false;
+
+ private:
+  bool takejob();
+  void beginjob();
+  void startwork();
+  void failjob(const std::string& why);
+  void endjob();
+  void nextdiscovery();
+  void choosechassis();
+  void binddiscovered(bool sensors);
+  void buildplan();
+  void nextplan();
+  void store(int kind, int index, const redfishreading* r);
+  void applylist(int kind, const std::vector<redfishreading>& list);
+  void setpower(int state);
+  void fault(const std::string& text);
+  const char* slotname(int kind, int index) const;
+  int slotcount(int kind) const;
+  std::string expandpath() const;
+};
+
+#endif  // KESTREL_REDFISH_LINK_H_

@@ -1,0 +1,228 @@
+#include "redfish/link.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "model/datastructs.h"
+#include "tests/unit/nodefixture.h"
+
+namespace {
+
+// A link of a node with one fan, one temperature, one voltage and one power
+// supply, driven against a table of replies (method and path -> reply) in
+// place of the driver. A path missing from the table answers 404.
+class RedfishLink : public NodeFixture {
+ protected:
+  void SetUp() override {
+    NodeFixture::SetUp();
+    static char fan[] = "Fan0", temp[] = "CPU1 Temp", volt[] = "voltage_P12V",
+                psu[] = "PSU1";
+    c = chassis();
+    c.transportkind = TRANSPORT_REDFISH;
+    c.fanname[0] = fan;
+    c.tempname[0] = temp;
+    c.voltname[0] = volt;
+    c.discname[0] = psu;
+    c.numfans = c.numtemps = c.numvolts = c.numdiscs = 1;
+    static char user[] = "admin", password[] = "se\"cret";
+    n.username = user;
+    n.password = password;
+    link = new redfish_link(&n);
+    n.link = link;
+  }
+  void TearDown() override {
+    n.link = &ipmi;
+    delete link;
+    NodeFixture::TearDown();
+  }
+  void answer(const std::string& key, long status, const std::string& body,
+              const std::string& token = "") {
+    redfishreply r;
+    r.done = true;
+    r.status = status;
+    r.body = body;
+    r.token = token;
+    if (!token.empty())
+      r.location = "https://bmc/redfish/v1/SessionService/Sessions/" + token;
+    replies[key] = r;
+  }
+  // Runs the link until it has nothing to send; returns what it sent as
+  // "METHOD path".
+  std::vector<std::string> run() {
+    std::vector<std::string> sent;
+    redfishrequest req;
+    while (link->next(&req) && sent.size() < 100) {
+      static const char* const names[] = {"GET", "POST", "DELETE"};
+      std::string key = std::string(names[req.method]) + " " + req.path;
+      sent.push_back(key);
+      requests.push_back(req);
+      auto it = replies.find(key);
+      redfishreply r;
+      if (it != replies.end()) {
+        r = it->second;
+      } else {
+        r.done = true;
+        r.status = 404;
+      }
+      link->onreply(r);
+    }
+    return sent;
+  }
+  // A service with sessions whose chassis serves a Sensors collection.
+  void sensorservice(bool expand) {
+    answer("GET /redfish/v1/", 200,
+           std::string(R"({"Systems":{"@odata.id":"/redfish/v1/Systems"},)"
+                       R"("Chassis":{"@odata.id":"/redfish/v1/Chassis"},)"
+                       R"("Links":{"Sessions":{"@odata.id":"/S"}},)"
+                       R"("ProtocolFeaturesSupported":{"ExpandQuery":)"
+                       R"({"NoLinks":)") +
+               (expand ? "true" : "false") + R"(,"Levels":true}}})");
+    answer("POST /S", 201, "{}", "t1");
+    answer("GET /redfish/v1/Systems", 200,
+           R"({"Members":[{"@odata.id":"/redfish/v1/Systems/system"}]})");
+    answer("GET /redfish/v1/Systems/system", 200,
+           R"({"PowerState":"On","Actions":{"#ComputerSystem.Reset":{)"
+           R"("target":"/reset","ResetType@Redfish.AllowableValues":)"
+           R"(["On","GracefulShutdown","PowerCycle"]}}})");
+    answer("GET /redfish/v1/Chassis", 200,
+           R"({"Members":[{"@odata.id":"/c/board"},{"@odata.id":"/c/main"}]})");
+    // The first chassis has sensors but holds another system.
+    answer(
+        "GET /c/board", 200,
+        R"({"Sensors":{"@odata.id":"/c/board/Sensors"},"Links":)"
+        R"({"ComputerSystems":[{"@odata.id":"/redfish/v1/Systems/other"}]}})");
+    answer(
+        "GET /c/main", 200,
+        R"({"Sensors":{"@odata.id":"/s"},"Power":{"@odata.id":"/p"},)"
+        R"("Links":{"ComputerSystems":[{"@odata.id":"/redfish/v1/Systems/system"}]}})");
+    answer(
+        "GET /s", 200,
+        R"({"Members":[{"@odata.id":"/s/fantach_Fan0"},{"@odata.id":"/s/t"},)"
+        R"({"@odata.id":"/s/voltage_P12V"},{"@odata.id":"/s/extra"}]})");
+    answer(
+        "GET /s/fantach_Fan0", 200,
+        R"({"Id":"fantach_Fan0","Name":"Fan0","Reading":40,"SpeedRPM":7200})");
+    answer("GET /s/t", 200, R"({"Id":"t","Name":"CPU1 Temp","Reading":45.5})");
+    answer("GET /s/voltage_P12V", 200,
+           R"({"Id":"voltage_P12V","Name":"P12V","Reading":12.25})");
+    answer("GET /s/extra", 200, R"({"Id":"extra","Name":"Other","Reading":1})");
+    answer(
+        "GET /p", 200,
+        R"({"PowerSupplies":[{"Name":"PSU1","Status":{"Health":"Warning"}}]})");
+  }
+
+  redfish_link* link = nullptr;
+  std::map<std::string, redfishreply> replies;
+  std::vector<redfishrequest> requests;
+};
+
+TEST_F(RedfishLink, DiscoveryBindsByNameThenIdAndPollsOnlyBoundSensors) {
+  sensorservice(false);
+  EXPECT_FALSE(link->poll(&n));  // dead until the BMC answers
+  std::vector<std::string> sent = run();
+  std::vector<std::string> discovery = {"GET /redfish/v1/",
+                                        "POST /S",
+                                        "GET /redfish/v1/Systems",
+                                        "GET /redfish/v1/Systems/system",
+                                        "GET /redfish/v1/Chassis",
+                                        "GET /c/board",
+                                        "GET /c/main",
+                                        "GET /s",
+                                        "GET /s/fantach_Fan0",
+                                        "GET /s/t",
+                                        "GET /s/voltage_P12V",
+                                        "GET /s/extra"};
+  std::vector<std::string> pass = {"GET /redfish/v1/Systems/system",
+                                   "GET /s/fantach_Fan0", "GET /s/t",
+                                   "GET /s/voltage_P12V", "GET /p"};
+  std::vector<std::string> expected = discovery;
+  expected.insert(expected.end(), pass.begin(), pass.end());
+  EXPECT_EQ(sent, expected);
+  EXPECT_EQ(requests[1].body,
+            R"({"UserName": "admin", "Password": "se\"cret"})");
+  EXPECT_TRUE(requests[0].token.empty());
+  EXPECT_EQ(requests[2].token, "t1");
+  EXPECT_FALSE(n.dead);
+  EXPECT_TRUE(n.power);
+  EXPECT_EQ(n.fan[0], 7200.0);  // SpeedRPM, not the percentage
+  EXPECT_EQ(n.temp[0], 45.5);
+  EXPECT_EQ(n.volt[0], 12.25);  // bound by Id
+  EXPECT_EQ(n.disc[0], 1.0);
+
+  // The next pass: no discovery; a null reading and a vanished sensor leave
+  // their slots alone.
+  answer("GET /s/t", 200, R"({"Id":"t","Name":"CPU1 Temp","Reading":null})");
+  replies.erase("GET /s/voltage_P12V");
+  EXPECT_TRUE(link->poll(&n));
+  EXPECT_EQ(run(), pass);
+  EXPECT_EQ(n.temp[0], 45.5);
+  EXPECT_EQ(n.volt[0], 12.25);
+}
+
+TEST_F(RedfishLink, AnExpiredSessionIsDeletedBeforeTheNextLoginAndOnlyOnce) {
+  sensorservice(true);
+  answer("GET /s?$expand=.($levels=1)", 200,
+         R"({"Members":[{"Id":"f","Name":"Fan0","Reading":6000}]})");
+  link->poll(&n);
+  run();
+  EXPECT_EQ(n.fan[0], 6000.0);
+
+  // Every request with t1 is now refused; the new login gives t2.
+  for (auto& [key, r] : replies)
+    if (key != "GET /redfish/v1/" && key != "POST /S") r.status = 401;
+  answer("POST /S", 201, "{}", "t2");
+  requests.clear();
+  link->poll(&n);
+  std::vector<std::string> sent = run();
+  ASSERT_GE(sent.size(), 4u);
+  EXPECT_EQ(sent[0], "GET /redfish/v1/Systems/system");
+  EXPECT_EQ(sent[1], "GET /redfish/v1/");
+  EXPECT_EQ(sent[2], "DELETE /redfish/v1/SessionService/Sessions/t1");
+  EXPECT_EQ(requests[2].token, "t1");
+  EXPECT_EQ(sent[3], "POST /S");
+  // The new session is refused too: the job gives up, no third login.
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "POST /S"), 1);
+  EXPECT_EQ(sent.size(), 5u);
+  EXPECT_TRUE(n.dead);
+
+  // At exit the current session is deleted, and then nothing more is sent.
+  link->stop(&n);
+  EXPECT_EQ(run(), std::vector<std::string>{
+                       "DELETE /redfish/v1/SessionService/Sessions/t2"});
+  EXPECT_TRUE(link->finished());
+  link->poll(&n);
+  EXPECT_TRUE(run().empty());
+}
+
+TEST_F(RedfishLink, RefusedExpandFallsBackAndCommandsTakeTheNearestValue) {
+  sensorservice(true);
+  answer("GET /s?$expand=.($levels=1)", 400, R"({"error":{}})");
+  link->poll(&n);
+  std::vector<std::string> sent = run();
+  EXPECT_EQ(sent.back(), "GET /s?$expand=.($levels=1)");
+  // The next pass discovers again and reads the members one by one.
+  link->poll(&n);
+  sent = run();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "GET /s/fantach_Fan0"), 2);
+  EXPECT_EQ(n.fan[0], 7200.0);
+
+  // The service lists neither ForceOff nor ForceRestart.
+  answer("POST /reset", 204, "");
+  requests.clear();
+  EXPECT_EQ(link->command(&n, POWEROFF), 0);
+  EXPECT_EQ(link->command(&n, RESET), 0);
+  EXPECT_EQ(link->command(&n, 99), 1);
+  sent = run();
+  ASSERT_GE(requests.size(), 3u);
+  EXPECT_EQ(sent[0], "POST /reset");
+  EXPECT_EQ(requests[0].body, R"({"ResetType": "GracefulShutdown"})");
+  EXPECT_EQ(requests[1].body, R"({"ResetType": "PowerCycle"})");
+  // Then the power state is asked for at once.
+  EXPECT_EQ(sent[2], "GET /redfish/v1/Systems/system");
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// Reading Redfish replies and forming request bodies. Every reader takes the
+// whole body as received (not NUL-terminated), parses it as JSON with a real
+// parser and fills a plain record; it never throws and never reads past
+// `len`. A body that is not JSON, is longer than REDFISHMAXBODY, nests deeper
+// than REDFISHMAXDEPTH or lacks what the reader needs gives false and a short
+// English text in `error` that quotes nothing of the body, so no secret of a
+// reply reaches a message. URIs are kept as the service gives them (paths
+// such as "/redfish/v1/Systems/1").
+#ifndef KESTREL_REDFISH_REPLIES_H_
+#define KESTREL_REDFISH_REPLIES_H_
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+// Longest reply body accepted; the receiver stops a transfer beyond it. A
+// 276-sensor expanded collection is about 300 KiB.
+constexpr size_t REDFISHMAXBODY = 4 * 1024 * 1024;
+// Deepest nesting of arrays and objects accepted; real replies stay below 8.
+constexpr int REDFISHMAXDEPTH = 32;
+// Most members read from one collection or array.
+constexpr size_t REDFISHMAXMEMBERS = 1024;
+// Longest URI, token or header value kept.
+constexpr size_t REDFISHMAXTEXT = 512;
+
+// Power states read from a ComputerSystem.
+enum {
+  REDFISH_POWER_UNKNOWN = -1,
+  REDFISH_POWER_OFF = 0,
+  REDFISH_POWER_ON = 1,
+  REDFISH_POWER_CHANGING = 2  // PoweringOn, PoweringOff
+};
+
+// How the service root advertises $expand.
+enum {
+  REDFISH_EXPAND_NONE = 0,
+  REDFISH_EXPAND_NOLINKS = 1,
+  REDFISH_EXPAND_ALL = 2
+};
+
+struct redfishroot {
+  std::string systems;   // Systems collection
+  std::string chassis;   // Chassis collection
+  std::string sessions;  // Links.Sessions, else SessionService + "/Sessions"
+  int expand = REDFISH_EXPAND_NONE;
+  bool expandlevels = false;  // $levels is understood
+};
+
+struct redfishsystem {
+  int power = REDFISH_POWER_UNKNOWN;
+  std::string resettarget;  // Actions."#ComputerSystem.Reset".target
+  std::string actioninfo;   // ...@Redfish.ActionInfo, when values live there
+  std::vector<std::string> allowed;  // ResetType@Redfish.AllowableValues
+};
+
+struct redfishchassis {
+  std::string sensors;  // each link empty when the chassis does not serve it
+  std::string thermal;
+  std::string power;
+  std::string powersubsystem;
+  std::vector<std::string> systems;  // Links.ComputerSystems
+};
+
+// One sensor, temperature, fan, voltage or power supply as a reply gives it.
+struct redfishreading {
+  std::string id;         // Id, else MemberId
+  std::string name;       // Name, else FanName (older Thermal fans)
+  std::string uri;        // @odata.id
+  bool absent = false;    // Status.State is "Absent"
+  bool hasvalue = false;  // a finite number was read
+  double value = 0.0;     // SpeedRPM where present, else the reading
+  int health = 3;         // Status.Health: 0 OK, 1 Warning, 2 Critical, 3 other
+};
+
+// Nesting depth of the arrays and objects in data[0, len), strings skipped;
+// stops counting at limit + 1. Malformed text still gets a depth.
+int jsondepth(const char* data, size_t len, int limit);
+
+// Service root: Systems, Chassis, the sessions collection, $expand support
+// (ProtocolFeaturesSupported.ExpandQuery: NoLinks for ".", else ExpandAll
+// for "*"; Levels for $levels). Systems is required.
+bool readroot(const char* data, size_t len, redfishroot* out,
+              std::string* error);
+// A collection: the @odata.id of each member, in order, at most
+// REDFISHMAXMEMBERS. An empty Members array is valid.
+bool readmembers(const char* data, size_t len, std::vector<std::string>* out,
+                 std::string* error);
+// A ComputerSystem: PowerState and its reset action. A missing PowerState
+// gives REDFISH_POWER_UNKNOWN and is no error.
+bool readsystem(const char* data, size_t len, redfishsystem* out,
+                std::string* error);
+// An ActionInfo resource: the AllowableValues of its ResetType parameter.
+bool readactioninfo(const char* data, size_t len,
+                    std::vector<std::string>* allowed, std::string* error);
+// The @odata.id of the link object under `key` (PowerSubsystem's
+// PowerSupplies); false when there is none.
+bool readlinkfield(const char* data, size_t len, const char* key,
+                   std::string* uri, std::string* error);
+// A Chassis: its sensor links and the systems it holds.
+bool readchassis(const char* data, size_t len, redfishchassis* out,
+                 std::string* error);
+// One Sensor resource (also a PowerSupply resource, whose health is read).
+bool readsensor(const char* data, size_t len, redfishreading* out,
+                std::string* error);
+// A Sensors collection read with $expand: every member inlined. False when
+// the members are mere links (the query was ignored).
+bool readexpandedsensors(const char* data, size_t len,
+                         std::vector<redfishreading>* out, std::string* error);
+// Thermal: Fans (Reading) and Temperatures (ReadingCelsius).
+bool readthermal(const char* data, size_t len,
+                 std::vector<redfishreading>* fans,
+                 std::vector<redfishreading>* temps, std::string* error);
+// Power: Voltages (ReadingVolts) and PowerSupplies (health only).
+bool readpower(const char* data, size_t len, std::vector<redfishreading>* volts,
+               std::vector<redfishreading>* supplies, std::string* error);
+
+// Status.Health as a discrete value: "OK" 0, "Warning" 1, "Critical" 2,
+// anything else or nothing 3.
+int healthvalue(const char* health);
+
+// The member of `list` whose Name is exactly `name`, else the first whose Id
+// is; -1 when none.
+int bindreading(const char* name, const std::vector<redfishreading>& list);
+
+// The ResetType to send for POWERON, POWEROFF or RESET: "On", "ForceOff" or
+// "ForceRestart" when `allowed` is empty (not advertised) or lists it, else
+// the nearest listed value ("ForceOn"; "GracefulShutdown"; "PowerCycle",
+// "GracefulRestart"). Toggles such as "PushPowerButton" are never chosen, as
+// they could do the opposite. Null when nothing fits or for another code.
+const char* chooseresettype(int code, const std::vector<std::string>& allowed);
+
+// `text` as the inside of a JSON string: '"', '\\' and control characters
+// escaped, other bytes as they are.
+std::string jsonstring(const char* text);
+// {"UserName": "...", "Password": "..."}, both escaped.
+std::string sessionbody(const char* user, const char* password);
+// {"ResetType": "..."}.
+std::string resetbody(const char* resettype);
+
+// When `line` (one header line as received, with or without CR LF) is the
+// header `name` (compared without case), its trimmed value, at most
+// REDFISHMAXTEXT bytes, is put in `value` and true returned.
+bool readheader(const char* line, size_t len, const char* name,
+                std::string* value);
+// The path of a Location header value: an absolute URL loses its scheme and
+// authority; a path stays as it is.
+std::string locationpath(const std::string& location);
+
+#endif  // KESTREL_REDFISH_REPLIES_H_

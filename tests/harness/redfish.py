@@ -1,0 +1,588 @@
+"""A Redfish test BMC over real TLS, in three flavours of byte layout.
+
+- "dmtf": the DMTF mockup: 4-space JSON in schema order, a Sensors
+  collection that honours $expand (advertised in the service root), Thermal
+  and Power beside it, sessions, reset values listed inline.
+- "bmcweb": OpenBMC's web server: 2-space JSON with sorted keys, sensor ids
+  "<type>_<name>" with "_" for spaces, fans as Percent with the speed in
+  SpeedRPM, $expand refused with 400, no Thermal or Power (PowerSubsystem
+  instead), reset values in a ResetActionInfo resource, and a first chassis
+  that holds no sensors.
+- "idrac": an older iDRAC/iLO: compact JSON, only Thermal and Power, the
+  session POST refused with 405, so every request needs basic
+  authentication.
+
+Run as a program it serves one or more BMCs (one loopback address each, port
+443) with one self-signed certificate, made by `openssl` at test time, naming
+every BMC. The test drives it through `TestBmc` or `Fleet`: a Unix control
+socket changes a BMC's state (readings, power, health, allowed reset values,
+expired tokens, stalls, reset connections, malformed or huge bodies), and
+each BMC appends every request it receives to a JSON-lines log.
+"""
+
+import base64
+import json
+import os
+import re
+import signal
+import socket
+import socketserver
+import ssl
+import struct
+import subprocess
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler
+
+if __package__ in (None, ""):
+    sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(
+        os.path.abspath(__file__)))))
+from tests.harness import util  # noqa: E402
+
+PYTHON = "/usr/bin/python3"
+SESSIONS = "/redfish/v1/SessionService/Sessions"
+KINDS = {  # kind: (ReadingType, ReadingUnits, bmcweb id prefix)
+    "temp": ("Temperature", "Cel", "temperature"),
+    "volt": ("Voltage", "V", "voltage"),
+    "fan": ("Rotational", "RPM", "fantach"),
+}
+FLAVOURS = {  # system id, chassis id, reset values
+    "dmtf": ("437XR1138R2", "1U",
+             ["On", "ForceOff", "GracefulShutdown", "GracefulRestart",
+              "ForceRestart", "Nmi", "ForceOn", "PushPowerButton"]),
+    "bmcweb": ("system", "chassis",
+               ["On", "ForceOff", "ForceOn", "ForceRestart", "GracefulRestart",
+                "GracefulShutdown", "PowerCycle", "Nmi"]),
+    "idrac": ("System.Embedded.1", "System.Embedded.1",
+              ["On", "ForceOff", "ForceRestart", "GracefulShutdown",
+               "PushPowerButton", "Nmi"]),
+}
+RESET_EFFECT = {"On": "On", "ForceOn": "On", "ForceOff": "Off",
+                "GracefulShutdown": "Off", "ForceRestart": "On",
+                "GracefulRestart": "On", "PowerCycle": "On"}
+HUGE = 100 * 1024 * 1024
+
+
+def make_certificate(directory, names):
+    """A self-signed certificate for every `<name>-ipmi`; returns its paths."""
+    cert = os.path.join(directory, "bmc-cert.pem")
+    key = os.path.join(directory, "bmc-key.pem")
+    san = ",".join("DNS:%s-ipmi" % n for n in names)
+    subprocess.run(
+        ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+         "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
+         "-subj", "/CN=%s-ipmi" % names[0], "-addext", "subjectAltName=" + san,
+         "-keyout", key, "-out", cert],
+        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
+
+
+def error_body(code, message):
+    return {"error": {"code": "Base.1.13.%s" % code, "message": message,
+                      "@Message.ExtendedInfo": [{
+                          "MessageId": "Base.1.13.%s" % code,
+                          "Message": message}]}}
+
+
+# ---------------------------------------------------------------------------
+# The server side (runs in its own process).
+# ---------------------------------------------------------------------------
+
+class Bmc:
+    """One BMC: its resources, sessions and faults; guarded by `lock`."""
+
+    def __init__(self, spec, logdir):
+        self.lock = threading.Lock()
+        self.name = spec["name"]
+        self.flavour = spec.get("flavour", "dmtf")
+        self.system, self.chassis, allowed = FLAVOURS[self.flavour]
+        self.allowed = spec.get("allowed", allowed)
+        self.user = spec.get("user", "admin")
+        self.password = spec.get("password", "secret")
+        self.power = spec.get("power", "On")
+        self.sensors = {s["name"]: dict(s) for s in spec.get("sensors", [])}
+        self.sessions = {}  # token -> session id
+        self.max_sessions = 0
+        self.next_session = 1
+        self.resets = []
+        self.stall = None  # None, "accept" (no TLS handshake) or "reply"
+        self.unstall = threading.Event()
+        self.fault = None  # None, "reset" or a malformed-body kind
+        self.logpath = (os.path.join(logdir, "requests-%s.log" % self.name)
+                        if spec.get("log", True) else None)
+
+    def record(self, entry):
+        if self.logpath:
+            with self.lock, open(self.logpath, "a") as f:
+                f.write(json.dumps(entry) + "\n")
+
+    def apply(self, command):
+        with self.lock:
+            if "power" in command:
+                self.power = command["power"]
+            for name, change in command.get("sensors", {}).items():
+                if change is None:
+                    self.sensors.pop(name, None)
+                else:
+                    self.sensors.setdefault(name, {"name": name}).update(change)
+            if "allowed" in command:
+                self.allowed = command["allowed"]
+            if command.get("expire"):
+                self.sessions.clear()  # every token is now unknown: 401
+            if "fault" in command:
+                self.fault = command["fault"]
+            if "stall" in command:
+                self.stall = command["stall"]
+                if self.stall:
+                    self.unstall.clear()
+                else:
+                    self.unstall.set()
+            return {"power": self.power, "sessions": len(self.sessions),
+                    "max_sessions": self.max_sessions, "resets": self.resets}
+
+    # -- authentication ----------------------------------------------------
+    def authorised(self, headers):
+        token = headers.get("X-Auth-Token")
+        with self.lock:
+            if token is not None and self.flavour != "idrac":
+                return token in self.sessions
+            auth = headers.get("Authorization", "")
+            if auth.startswith("Basic "):
+                try:
+                    user, _, password = base64.b64decode(
+                        auth[6:]).decode().partition(":")
+                except ValueError:
+                    return False
+                return user == self.user and password == self.password
+        return False
+
+    def login(self, body):
+        if self.flavour == "idrac":
+            return 405, error_body("OperationNotAllowed",
+                                   "The session service is disabled."), []
+        try:
+            data = json.loads(body)
+            user, password = data["UserName"], data["Password"]
+        except (ValueError, KeyError, TypeError):
+            return 400, error_body("MalformedJSON", "Malformed request"), []
+        with self.lock:
+            if user != self.user or password != self.password:
+                return 401, error_body("NoValidSession", "Login failed"), []
+            token = base64.b64encode(os.urandom(15)).decode()
+            sid = str(self.next_session)
+            self.next_session += 1
+            self.sessions[token] = sid
+            self.max_sessions = max(self.max_sessions, len(self.sessions))
+        uri = "%s/%s" % (SESSIONS, sid)
+        return (201, {"@odata.id": uri, "Id": sid, "UserName": user},
+                [("X-Auth-Token", token), ("Location", uri)])
+
+    def logout(self, sid):
+        with self.lock:
+            tokens = [t for t, s in self.sessions.items() if s == sid]
+            for t in tokens:
+                del self.sessions[t]
+        if not tokens:
+            return 404, error_body("ResourceNotFound", "No such session"), []
+        return 204, None, []
+
+    # -- resources ---------------------------------------------------------
+    def sensor_id(self, s):
+        if "id" in s:
+            return s["id"]
+        if self.flavour == "bmcweb" and s["kind"] in KINDS:
+            return "%s_%s" % (KINDS[s["kind"]][2], s["name"].replace(" ", "_"))
+        return re.sub(r"[^A-Za-z0-9]", "", s["name"])
+
+    def of_kind(self, *kinds):
+        return [s for s in self.sensors.values() if s["kind"] in kinds]
+
+    def sensor_doc(self, s):
+        base = "/redfish/v1/Chassis/%s/Sensors/" % self.chassis
+        rtype, units, _ = KINDS[s["kind"]]
+        sid = self.sensor_id(s)
+        doc = {"@odata.id": base + sid, "@odata.type": "#Sensor.v1_6_0.Sensor",
+               "Id": sid, "Name": s["name"], "ReadingType": rtype,
+               "Reading": s.get("value"), "ReadingUnits": units,
+               "Status": {"State": "Enabled", "Health": s.get("health", "OK")}}
+        if s["kind"] == "fan" and self.flavour == "bmcweb":
+            speed = s.get("value")
+            doc.update(ReadingType="Percent", ReadingUnits="%", SpeedRPM=speed,
+                       Reading=None if speed is None else round(speed / 120, 1))
+        return doc
+
+    def supply_doc(self, s, uri=None):
+        doc = {"Name": s["name"], "MemberId": self.sensor_id(s),
+               "Status": {"State": s.get("state", "Enabled")}}
+        if "health" in s:
+            doc["Status"]["Health"] = s["health"]
+        if uri:
+            doc = dict({"@odata.id": uri, "Id": self.sensor_id(s)}, **doc)
+            del doc["MemberId"]
+        return doc
+
+    def collection(self, uris):
+        return {"Members": [{"@odata.id": u} for u in uris],
+                "Members@odata.count": len(uris)}
+
+    def resource(self, path, query):
+        """(status, document) for a GET of `path`."""
+        sysuri = "/redfish/v1/Systems/" + self.system
+        churi = "/redfish/v1/Chassis/" + self.chassis
+        if path in ("/redfish/v1", "/redfish/v1/"):
+            root = {"@odata.id": "/redfish/v1/", "Id": "RootService",
+                    "Systems": {"@odata.id": "/redfish/v1/Systems"},
+                    "Chassis": {"@odata.id": "/redfish/v1/Chassis"},
+                    "SessionService": {"@odata.id": "/redfish/v1/SessionService"}}
+            if self.flavour != "idrac":
+                on = self.flavour == "dmtf"
+                root["ProtocolFeaturesSupported"] = {"ExpandQuery": {
+                    "ExpandAll": on, "Levels": on, "Links": on, "NoLinks": on}}
+                root["Links"] = {"Sessions": {"@odata.id": SESSIONS}}
+            return 200, root
+        if path == "/redfish/v1/Systems":
+            return 200, self.collection([sysuri])
+        if path == sysuri:
+            reset = {"target": sysuri + "/Actions/ComputerSystem.Reset"}
+            if self.flavour == "bmcweb":
+                reset["@Redfish.ActionInfo"] = sysuri + "/ResetActionInfo"
+            else:
+                reset["ResetType@Redfish.AllowableValues"] = self.allowed
+            return 200, {"@odata.id": sysuri, "Id": self.system,
+                         "PowerState": self.power,
+                         "Actions": {"#ComputerSystem.Reset": reset}}
+        if path == sysuri + "/ResetActionInfo" and self.flavour == "bmcweb":
+            return 200, {"Parameters": [{"Name": "ResetType", "Required": True,
+                                         "DataType": "String",
+                                         "AllowableValues": self.allowed}]}
+        if path == "/redfish/v1/Chassis":
+            uris = [churi]
+            if self.flavour == "bmcweb":
+                uris.insert(0, "/redfish/v1/Chassis/Tray")
+            return 200, self.collection(uris)
+        if path == "/redfish/v1/Chassis/Tray" and self.flavour == "bmcweb":
+            return 200, {"@odata.id": path, "Id": "Tray", "Name": "Tray"}
+        if path == churi:
+            doc = {"@odata.id": churi, "Id": self.chassis,
+                   "Links": {"ComputerSystems": [{"@odata.id": sysuri}]}}
+            if self.flavour != "idrac":
+                doc["Sensors"] = {"@odata.id": churi + "/Sensors"}
+            if self.flavour != "bmcweb":
+                doc["Thermal"] = {"@odata.id": churi + "/Thermal"}
+                doc["Power"] = {"@odata.id": churi + "/Power"}
+            else:
+                doc["PowerSubsystem"] = {"@odata.id": churi + "/PowerSubsystem"}
+            return 200, doc
+        if self.flavour != "idrac" and path == churi + "/Sensors":
+            sensors = self.of_kind("temp", "volt", "fan")
+            if "$expand" in query:
+                if self.flavour == "bmcweb":
+                    return 400, error_body(
+                        "QueryParameterValueFormatError",
+                        "The value for the parameter $expand is invalid.")
+                return 200, {"Members": [self.sensor_doc(s) for s in sensors],
+                             "Members@odata.count": len(sensors)}
+            return 200, self.collection(
+                [churi + "/Sensors/" + self.sensor_id(s) for s in sensors])
+        if self.flavour != "idrac" and path.startswith(churi + "/Sensors/"):
+            for s in self.of_kind("temp", "volt", "fan"):
+                if path == churi + "/Sensors/" + self.sensor_id(s):
+                    return 200, self.sensor_doc(s)
+        if self.flavour != "bmcweb" and path == churi + "/Thermal":
+            return 200, {"@odata.id": path, "Fans": [
+                {"Name": s["name"], "MemberId": self.sensor_id(s),
+                 "Reading": s.get("value"), "ReadingUnits": "RPM"}
+                for s in self.of_kind("fan")], "Temperatures": [
+                {"Name": s["name"], "MemberId": self.sensor_id(s),
+                 "ReadingCelsius": s.get("value")}
+                for s in self.of_kind("temp")]}
+        if self.flavour != "bmcweb" and path == churi + "/Power":
+            return 200, {"@odata.id": path, "PowerSupplies": [
+                self.supply_doc(s) for s in self.of_kind("psu")], "Voltages": [
+                {"Name": s["name"], "MemberId": self.sensor_id(s),
+                 "ReadingVolts": s.get("value")} for s in self.of_kind("volt")]}
+        if self.flavour == "bmcweb":
+            psus = churi + "/PowerSubsystem/PowerSupplies"
+            if path == churi + "/PowerSubsystem":
+                return 200, {"PowerSupplies": {"@odata.id": psus}}
+            if path == psus:
+                return 200, self.collection(
+                    [psus + "/" + self.sensor_id(s) for s in self.of_kind("psu")])
+            for s in self.of_kind("psu"):
+                if path == psus + "/" + self.sensor_id(s):
+                    return 200, self.supply_doc(s, path)
+        return 404, error_body("ResourceNotFound", "No resource at %s" % path)
+
+    def reset(self, body):
+        try:
+            value = json.loads(body)["ResetType"]
+        except (ValueError, KeyError, TypeError):
+            return 400, error_body("MalformedJSON", "Malformed request")
+        with self.lock:
+            if value not in self.allowed or value not in RESET_EFFECT:
+                return 400, error_body("ActionParameterNotSupported",
+                                       "ResetType %s not supported" % value)
+            self.resets.append(value)
+            self.power = RESET_EFFECT[value]
+        if self.flavour == "idrac":
+            return 200, {"@Message.ExtendedInfo": [{
+                "MessageId": "Base.1.13.Success",
+                "Message": "Successfully Completed Request"}]}
+        return 204, None
+
+    def dumps(self, doc):
+        if self.flavour == "dmtf":
+            return json.dumps(doc, indent=4)
+        if self.flavour == "bmcweb":
+            return json.dumps(doc, indent=2, sort_keys=True)
+        return json.dumps(doc, separators=(",", ":"))
+
+
+MALFORMED = {
+    "truncated": lambda text: text[:len(text) // 2],
+    "deep": lambda text: "[" * 100000,
+    "hugenumber": lambda text: '{"Members": [], "PowerState": "On", '
+                               '"Reading": 1e99999, "Id": 123456789' + "0" * 400
+                               + "}",
+    "garbage": lambda text: "\x00\xff<html>Service Unavailable</html>",
+}
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "TestRedfish/1.0"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        self.handle_request("GET")
+
+    def do_POST(self):
+        self.handle_request("POST")
+
+    def do_DELETE(self):
+        self.handle_request("DELETE")
+
+    def do_PATCH(self):
+        self.handle_request("PATCH")
+
+    def handle_request(self, method):
+        bmc = self.server.bmc
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length).decode("utf-8", "replace") if length else ""
+        bmc.record({"t": time.time(), "method": method, "path": self.path,
+                    "headers": dict(self.headers.items()), "body": body})
+        if bmc.stall:
+            # Never answers; when the stall is lifted the connection closes.
+            bmc.unstall.wait()
+            self.close_connection = True
+            return
+        if bmc.fault == "reset":
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.close_connection = True
+            return
+        status, doc, extra = self.route(bmc, method, body)
+        text = "" if doc is None else bmc.dumps(doc)
+        public = self.path.split("?")[0] in ("/redfish/v1", "/redfish/v1/")
+        if bmc.fault == "huge" and method == "GET" and not public:
+            return self.send_huge()
+        if bmc.fault in MALFORMED and method == "GET" and not public:
+            text = MALFORMED[bmc.fault](text)
+        payload = text.encode("utf-8", "surrogateescape")
+        self.send_response(status)
+        if doc is not None:
+            self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(payload)))
+        self.send_header("OData-Version", "4.0")
+        for name, value in extra:
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(payload)
+
+    def send_huge(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(HUGE))
+        self.end_headers()
+        chunk = b'{"Members": [' + b" " * 65523
+        sent = 0
+        try:
+            while sent < HUGE:
+                self.wfile.write(chunk)
+                sent += len(chunk)
+        except OSError:
+            pass
+        self.close_connection = True
+
+    def route(self, bmc, method, body):
+        path, _, query = self.path.partition("?")
+        if method == "GET" and path in ("/redfish/v1", "/redfish/v1/"):
+            return bmc.resource(path, query) + ([],)
+        if method == "POST" and path == SESSIONS:
+            return bmc.login(body)
+        if not bmc.authorised(self.headers):
+            return 401, error_body("NoValidSession",
+                                   "There is no valid session."), []
+        if method == "DELETE" and path.startswith(SESSIONS + "/"):
+            return bmc.logout(path[len(SESSIONS) + 1:])
+        if method == "POST" and path.endswith("/Actions/ComputerSystem.Reset"):
+            return bmc.reset(body) + ([],)
+        if method == "GET":
+            return bmc.resource(path, query) + ([],)
+        return 405, error_body("OperationNotAllowed", "Not allowed"), []
+
+
+class TlsServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
+    allow_reuse_address = True
+    daemon_threads = True
+
+    def __init__(self, address, bmc, context):
+        self.bmc = bmc
+        self.context = context
+        self.held = []  # connections accepted while stalled
+        super().__init__(address, Handler)
+
+    def finish_request(self, request, client_address):
+        if self.bmc.stall == "accept":
+            # Accepts the connection and never says a word, not even TLS.
+            self.held.append(request)
+            self.bmc.unstall.wait()
+            return
+        request.settimeout(30)
+        try:
+            tls = self.context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        try:
+            Handler(tls, client_address, self)
+        except (ssl.SSLError, OSError):
+            pass
+        finally:
+            try:
+                tls.close()
+            except OSError:
+                pass
+
+
+def serve_control(bmcs, path):
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    listener.bind(path + ".tmp")
+    listener.listen(8)
+    os.rename(path + ".tmp", path)  # ready once the name exists
+    while True:
+        conn, _ = listener.accept()
+        with conn, conn.makefile("rw") as f:
+            try:
+                command = json.loads(f.readline())
+                answer = bmcs[command.pop("bmc")].apply(command)
+            except (ValueError, KeyError) as e:
+                answer = {"error": str(e)}
+            f.write(json.dumps(answer) + "\n")
+            f.flush()
+
+
+def main(config_path):
+    with open(config_path) as f:
+        config = json.load(f)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(config["cert"], config["key"])
+    bmcs = {}
+    for spec in config["bmcs"]:
+        bmc = Bmc(spec, config["dir"])
+        bmcs[bmc.name] = bmc
+        server = TlsServer((spec["address"], spec.get("port", 443)), bmc, context)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    serve_control(bmcs, config["control"])
+
+
+# ---------------------------------------------------------------------------
+# The test side.
+# ---------------------------------------------------------------------------
+
+def sensor(kind, name, value, **extra):
+    """A sensor spec: kind "temp", "volt", "fan" or "psu" (health only)."""
+    return dict(extra, kind=kind, name=name, value=value)
+
+
+class Fleet:
+    """One test BMC process serving `specs` (dicts: name, address, flavour,
+    user, password, power, sensors, allowed, log)."""
+
+    __test__ = False
+
+    def __init__(self, workdir, specs, tag="redfish"):
+        self.dir = os.path.join(workdir, "bmc-" + tag)
+        os.makedirs(self.dir, exist_ok=True)
+        self.specs = {s["name"]: s for s in specs}
+        self.control_path = os.path.join(self.dir, "control.sock")
+        self.cert, self.key = make_certificate(self.dir, list(self.specs))
+        self.proc = None
+
+    def start(self):
+        path = os.path.join(self.dir, "config.json")
+        with open(path, "w") as f:
+            json.dump({"cert": self.cert, "key": self.key, "dir": self.dir,
+                       "control": self.control_path,
+                       "bmcs": list(self.specs.values())}, f)
+        self.proc = subprocess.Popen(
+            [PYTHON, os.path.abspath(__file__), path],
+            stdout=open(os.path.join(self.dir, "stdout"), "wb"),
+            stderr=open(os.path.join(self.dir, "stderr"), "wb"))
+        util.wait_until(lambda: os.path.exists(self.control_path)
+                        or self.proc.poll() is not None, 10,
+                        what="Redfish test BMCs")
+        if self.proc.poll() is not None:
+            raise RuntimeError("Redfish test BMC failed: %s" % util.read_text(
+                os.path.join(self.dir, "stderr")))
+        return self
+
+    def stop(self):
+        util.stop_process(self.proc)
+
+    def control(self, name, **command):
+        """Changes BMC `name`; returns its power, sessions (open and most
+        ever open at once) and the reset types received."""
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+            s.settimeout(5)
+            s.connect(self.control_path)
+            s.sendall((json.dumps(dict(command, bmc=name)) + "\n").encode())
+            with s.makefile("r") as f:
+                return json.loads(f.readline())
+
+    def requests(self, name):
+        """Every request BMC `name` received so far, oldest first."""
+        path = os.path.join(self.dir, "requests-%s.log" % name)
+        return [json.loads(l) for l in util.read_text(path).splitlines()
+                if l.strip()]
+
+
+class TestBmc(Fleet):
+    """A fleet of one: the BMC of node `name` on `address`:443."""
+
+    __test__ = False
+
+    def __init__(self, workdir, name, address, flavour="dmtf", **spec):
+        super().__init__(workdir, [dict(spec, name=name, address=address,
+                                        flavour=flavour)], tag=name)
+        self.name = name
+
+    def control(self, **command):
+        return super().control(self.name, **command)
+
+    def requests(self):
+        return super().requests(self.name)
+
+    def wait_request(self, predicate, timeout=15, what="a request"):
+        """Waits for a received request matching predicate; returns it."""
+        def find():
+            return next((r for r in self.requests() if predicate(r)), None)
+        return util.wait_until(find, timeout,
+                               what="%s at BMC %s" % (what, self.name))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])

@@ -1,0 +1,305 @@
+"""Redfish nodes watched and powered over HTTPS against the Redfish test BMC
+in its three layouts (DMTF mockup, bmcweb, iDRAC/iLO), on loopback."""
+
+import os
+import subprocess
+import time
+
+import pytest
+
+from tests.harness import daemon, smtp, util
+from tests.harness.openbmc import TestBmc as OpenBmc
+from tests.harness.redfish import Fleet, sensor
+from tests.process.test_alerts import FAST, POWERED_OFF
+
+CHASSIS = """$CHASSISTYPE rf
+$$REDFISH
+$$FANCOUNT 1
+$$TEMPCOUNT 2
+$$VOLTCOUNT 1
+$$DISCCOUNT 1
+$$FAN1 FAN0 Fan0 300 600 20000 25000
+$$TEMP1 INLET "Inlet Temp" 0 5 80 90
+$$TEMP2 CPU "CPU1 Temp" 0 5 80 90
+$$VOLT1 P12V P12V 10.8 11.4 12.6 13.2
+$$DISC1 PSU PSU1 1
+
+"""
+# The bmcweb node names its voltage by the sensor's Id.
+BMCWEB_CHASSIS = CHASSIS.replace("rf\n", "rfb\n", 1).replace(
+    "P12V P12V", "P12V voltage_P12V")
+# Exact in binary, so the hundredths in the pipe are certain.
+SENSORS = [sensor("fan", "Fan0", 7200), sensor("temp", "Inlet Temp", 21.5),
+           sensor("temp", "CPU1 Temp", 45.125), sensor("volt", "P12V", 12.25),
+           sensor("psu", "PSU1", None, health="Warning"),
+           sensor("temp", "Unbound Temp", 30)]
+READINGS = {"FAN": [7200], "TEMP": [2150, 4512], "VOLT": [1225], "DISC": [1]}
+ADDRESSES = {"mock": "127.0.0.41", "web": "127.0.0.42", "drac": "127.0.0.43"}
+FLAVOURS = {"mock": "dmtf", "web": "bmcweb", "drac": "idrac"}
+SESSIONS = "/redfish/v1/SessionService/Sessions"
+
+
+@pytest.fixture
+def fleets(tmp_path):
+    """Starts Redfish test BMC processes; stops them after the test."""
+    started = []
+
+    def start(specs, tag="redfish"):
+        f = Fleet(str(tmp_path), specs, tag=tag).start()
+        started.append(f)
+        return f
+
+    yield start
+    for f in started:
+        f.stop()
+
+
+def spec(name, **extra):
+    return dict(dict(name=name, address=ADDRESSES.get(name, extra.get(
+        "address")), flavour=FLAVOURS.get(name, "dmtf"), sensors=SENSORS),
+        **extra)
+
+
+def cluster(*names):
+    return "".join("$NODE %s %s admin secret\n"
+                   % (n, "rfb" if n == "web" else "rf") for n in names)
+
+
+def wait_record(k, name, predicate, timeout=25, what="a status record"):
+    def check():
+        rec = k.records().get(name)
+        return rec if rec and predicate(rec) else None
+    return util.wait_until(check, timeout, interval=0.2,
+                           what="%s of %s" % (what, name))
+
+
+def reading(rec):
+    return rec["DEAD"] == 0 and rec["POWER"] == 1 and all(
+        rec[k] == v for k, v in READINGS.items())
+
+
+def paths(requests, since=0.0):
+    return [(r["method"], r["path"]) for r in requests if r["t"] >= since]
+
+
+def switchyard(k, *args):
+    r = subprocess.run([util.binary("switchyard"), "-o", k.nodecommands]
+                       + list(args), capture_output=True, text=True, timeout=30)
+    assert r.returncode == 0, r
+
+
+def test_three_layouts_give_bound_readings_with_the_fewest_requests(
+        start_kestrel, fleets):
+    f = fleets([spec("mock"), spec("web"), spec("drac")])
+    k = start_kestrel(CHASSIS + BMCWEB_CHASSIS, cluster("mock", "web", "drac"),
+                      hosts=ADDRESSES).wait_ready()
+    for name in ADDRESSES:
+        wait_record(k, name, reading, what="scaled readings")
+    # A whole pass after the first: what each layout costs per pass.
+    t0 = time.time() + 0.5
+    util.wait_until(lambda: all(len([p for p in paths(f.requests(n), t0)
+                                     if "/Systems/" in p[1]]) >= 2
+                                for n in ADDRESSES), 20, what="two passes")
+    passes = {n: paths(f.requests(n), t0) for n in ADDRESSES}
+    # Mockup: one expanded Sensors request (and Power for the supply).
+    assert set(passes["mock"]) == {
+        ("GET", "/redfish/v1/Systems/437XR1138R2"),
+        ("GET", "/redfish/v1/Chassis/1U/Sensors?$expand=.($levels=1)"),
+        ("GET", "/redfish/v1/Chassis/1U/Power")}
+    # bmcweb: only the bound sensors, by the URIs of discovery; the
+    # collection and the unbound sensor are never read again, and $expand,
+    # not advertised, is never tried.
+    assert set(passes["web"]) == {
+        ("GET", "/redfish/v1/Systems/system"),
+        ("GET", "/redfish/v1/Chassis/chassis/Sensors/fantach_Fan0"),
+        ("GET", "/redfish/v1/Chassis/chassis/Sensors/temperature_Inlet_Temp"),
+        ("GET", "/redfish/v1/Chassis/chassis/Sensors/temperature_CPU1_Temp"),
+        ("GET", "/redfish/v1/Chassis/chassis/Sensors/voltage_P12V"),
+        ("GET", "/redfish/v1/Chassis/chassis/PowerSubsystem/PowerSupplies/PSU1")}
+    assert not any("$expand" in r["path"] for r in f.requests("web"))
+    # iDRAC: Thermal and Power, with basic authentication on each request.
+    drac = f.requests("drac")
+    assert set(passes["drac"]) == {
+        ("GET", "/redfish/v1/Systems/System.Embedded.1"),
+        ("GET", "/redfish/v1/Chassis/System.Embedded.1/Thermal"),
+        ("GET", "/redfish/v1/Chassis/System.Embedded.1/Power")}
+    assert [r["method"] for r in drac].count("POST") == 1
+    assert all(r["headers"]["Authorization"].startswith("Basic ")
+               for r in drac if r["t"] >= t0)
+    login = next(r for r in f.requests("mock") if r["method"] == "POST")
+    assert login["body"] == '{"UserName": "admin", "Password": "secret"}'
+    assert [f.control(n)["sessions"] for n in ADDRESSES] == [1, 1, 0]
+    err = k.stderr()
+    assert "Redfish BMC of drac refuses sessions (HTTP 405)" in err
+    assert "secret" not in err
+    assert util.read_text(k.autonodeconf).count("$$OPENBMCCONSOLE") == 3
+
+    # A null reading leaves its slot alone and is said once; so is a sensor
+    # that disappears, and each comes back by itself.
+    f.control("web", sensors={"CPU1 Temp": {"value": None}})
+    f.control("mock", sensors={"Inlet Temp": None})
+    k.wait_stderr("Redfish sensor CPU1 Temp on web has no reading\n")
+    k.wait_stderr("Redfish sensor Inlet Temp not found on mock\n")
+    time.sleep(11)
+    assert k.stderr().count("CPU1 Temp on web has no reading") == 1
+    assert k.stderr().count("Inlet Temp not found on mock") == 1
+    assert k.records()["web"]["TEMP"] == [2150, 4512]
+    f.control("web", sensors={"CPU1 Temp": {"value": 50.5}})
+    f.control("mock", sensors={"Inlet Temp": {"kind": "temp", "value": 23.5}})
+    wait_record(k, "web", lambda r: r["TEMP"] == [2150, 5050], what="the value")
+    wait_record(k, "mock", lambda r: r["TEMP"][0] == 2350, what="the sensor")
+
+
+def test_switchyard_power_requests_arrive_as_reset_types(start_kestrel, fleets):
+    # bmcweb's allowed values without ForceRestart: the nearest is sent.
+    f = fleets([spec("mock"), spec("web", allowed=[
+        "On", "ForceOff", "GracefulShutdown", "PowerCycle"])])
+    k = start_kestrel(CHASSIS + BMCWEB_CHASSIS, cluster("mock", "web"),
+                      hosts=ADDRESSES).wait_ready()
+    for name in ("mock", "web"):
+        wait_record(k, name, reading, what="readings")
+    switchyard(k, "-p", "mock")
+    util.wait_until(lambda: f.control("mock")["resets"] == ["ForceOff"], 10,
+                    what="ForceOff")
+    wait_record(k, "mock", lambda r: r["POWER"] == 0 and r["DEAD"] == 0
+                and r["FAN"] == [0] and r["TEMP"] == [0, 0], what="power off")
+    switchyard(k, "-P", "mock")
+    wait_record(k, "mock", reading, what="power on")
+    switchyard(k, "-r", "mock")
+    switchyard(k, "-r", "web")
+    util.wait_until(lambda: f.control("mock")["resets"][2:] == ["ForceRestart"]
+                    and f.control("web")["resets"] == ["PowerCycle"], 10,
+                    what="the resets")
+    assert f.control("mock")["resets"] == ["ForceOff", "On", "ForceRestart"]
+    post = [r for r in f.requests("mock") if r["method"] == "POST"
+            and r["path"].endswith("/Actions/ComputerSystem.Reset")]
+    assert [r["body"] for r in post] == ['{"ResetType": "%s"}' % v for v in
+                                         ("ForceOff", "On", "ForceRestart")]
+    assert all(r["headers"]["Content-Type"] == "application/json" for r in post)
+
+
+def test_an_expired_token_is_renewed_with_one_session_and_none_after_stop(
+        start_kestrel, fleets):
+    f = fleets([spec("mock"), spec("web")])
+    k = start_kestrel(CHASSIS + BMCWEB_CHASSIS, cluster("mock", "web"),
+                      hosts=ADDRESSES).wait_ready()
+    for name in ("mock", "web"):
+        wait_record(k, name, reading, what="readings")
+    for round_ in range(2):
+        t0 = time.time()
+        for name in ("mock", "web"):
+            f.control(name, expire=True)
+        for name in ("mock", "web"):
+            util.wait_until(lambda: f.control(name)["sessions"] == 1, 20,
+                            what="a new session at %s" % name)
+            wait_record(k, name, lambda r: reading(r) and r["TIME"] > t0,
+                        what="fresh readings")
+            later = [(r["method"], r["path"]) for r in f.requests(name)
+                     if r["t"] >= t0 and r["method"] != "GET"]
+            # The old session is deleted before the new login replaces it.
+            assert later[:2] == [("DELETE", "%s/%d" % (SESSIONS, round_ + 1)),
+                                 ("POST", SESSIONS)], later
+    assert [f.control(n)["max_sessions"] for n in ("mock", "web")] == [1, 1]
+    assert k.stop() == 0
+    for name in ("mock", "web"):
+        assert f.control(name)["sessions"] == 0
+        assert f.requests(name)[-1]["method"] == "DELETE"
+    assert "Removing" in k.stderr()
+
+
+def test_stalled_resetting_and_malformed_bmcs_hold_up_nobody(
+        start_kestrel, fleets):
+    names = ["good", "stall", "bad"]
+    addrs = {"good": "127.0.0.51", "stall": "127.0.0.52", "bad": "127.0.0.53"}
+    f = fleets([spec(n, address=addrs[n]) for n in names])
+    k = start_kestrel(CHASSIS, cluster(*names), hosts=addrs).wait_ready()
+    for name in names:
+        wait_record(k, name, reading, what="readings")
+    f.control("stall", stall="reply")
+    t0 = time.time()
+    for fault in ("truncated", "deep", "hugenumber", "garbage", "huge",
+                  "reset"):
+        f.control("bad", fault=fault)
+        ts = time.time()
+        # Each fault is met and the good node is read on meanwhile.
+        util.wait_until(lambda: any(r["t"] > ts + 0.2 for r in f.requests("bad")),
+                        10, what="a request meeting %s" % fault)
+        wait_record(k, "good", lambda r: r["DEAD"] == 0 and r["TIME"] >= int(ts),
+                    timeout=10, what="fresh readings during %s" % fault)
+    f.control("bad", fault=None)
+    # Lifted, both come back by themselves; the stalled one never answered.
+    f.control("stall", stall=None)
+    for name in ("stall", "bad"):
+        wait_record(k, name, lambda r: reading(r) and r["TIME"] > t0 + 5,
+                    timeout=40, what="recovery")
+    assert k.running()
+    err = k.stderr()
+    stalled = [l for l in err.splitlines()
+               if l.startswith("Redfish BMC of stall: GET ")]
+    assert stalled and stalled[0].endswith(" failed: Timeout was reached")
+    for text in ("nested deeper than 32 levels", "reply longer than 4194304 "
+                 "bytes", "is not valid JSON"):
+        assert text in err, text
+    # A fault is said once while it lasts, not at every probe.
+    assert err.count("Timeout was reached") <= 2
+    assert "Sanitizer" not in err and "runtime error" not in err, err
+
+
+def test_tls_ca_checks_redfish_and_openbmc_certificates(
+        start_kestrel, fleets, tmp_path):
+    trusted = fleets([spec("mock")], tag="trusted")
+    other = fleets([spec("web")], tag="other")
+    obmc = OpenBmc(str(tmp_path), "obmc", "127.0.0.44").start()
+    try:
+        chassis = CHASSIS + BMCWEB_CHASSIS + "$CHASSISTYPE o\n$$OPENBMC\n\n"
+        nodes = cluster("mock", "web") + "$NODE obmc o root 0penBmc\n" + \
+            "$TLS_CA %s\n" % trusted.cert
+        k = start_kestrel(chassis, nodes, hosts=dict(ADDRESSES, obmc="127.0.0.44"))
+        k.wait_ready(timeout=30)
+        wait_record(k, "mock", reading, what="readings over a checked certificate")
+        bad = "SSL peer certificate or SSH remote key was not OK"
+        k.wait_stderr("Redfish BMC of web: GET /redfish/v1/ failed: " + bad)
+        assert "OpenBMC login on obmc-ipmi failed: %s." % bad in k.stderr()
+        time.sleep(4)
+        recs = k.records()
+        assert recs["web"]["DEAD"] == 1 and recs["obmc"]["DEAD"] == 1
+        assert other.requests("web") == []  # refused before any request
+    finally:
+        obmc.stop()
+
+
+def test_a_critical_reading_mails_and_shuts_down_with_forceoff(
+        tmp_path, fleets, datadir):
+    # The daemon's clock runs 10 times faster, as in test_alerts: the 180 s
+    # settling time, the checks and the power-off 100 s after ssh take a
+    # tenth of that.
+    mail = smtp.SmtpServer(str(tmp_path / "smtp"), port=2527).start()
+    try:
+        hot = [dict(s, value=95) if s["name"] == "CPU1 Temp" else s
+               for s in SENSORS]
+        f = fleets([spec("mock", sensors=hot)])
+        daemon.write_config(datadir, CHASSIS, cluster("mock") + (
+            "$ENABLE_ALERTS yes\n$ENABLE_SHUTDOWNS yes\n$EMAIL_TO ops@example.org"
+            "\n$EMAIL_FROM kestrel@example.org\n$EMAIL_SERVER %s\n"
+            % mail.hostport))
+        k = daemon.Kestrel(datadir, hosts=ADDRESSES, wrapper=FAST).start()
+        try:
+            k.wait_ready()
+            [m] = mail.wait_messages(1, 60)
+            text = m["data"].decode().replace("\r\n", "\n")
+            assert "Critical high alert generated for node mock:\n" \
+                   "  Temperature[2] CPU1 Temp reading 95.00\n" in text
+            assert POWERED_OFF in text
+            util.wait_until(lambda: k.ssh_calls(), 10, what="the ssh run")
+            assert [c.split(" ", 1)[1] for c in k.ssh_calls()] == [
+                "mock /sbin/poweroff"]
+            util.wait_until(lambda: f.control("mock")["resets"] == ["ForceOff"],
+                            30, what="the BMC power-off")
+            wait_record(k, "mock", lambda r: r["POWER"] == 0, what="power off")
+            assert k.stop() == 0
+            assert f.control("mock")["sessions"] == 0
+        finally:
+            if k.running():
+                k.stop()
+    finally:
+        mail.stop()
