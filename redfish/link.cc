@@ -208,7 +208,7 @@ bool redfish_link::next(redfishrequest* out) {
       out->path = stalelocation;
       out->token = staletoken;
       break;
-    case LOGIN:
+    case SESSIONLOGIN:
       out->method = REDFISH_POST;
       out->path = root.sessions;
       out->body = sessionbody(n->username, n->password);
@@ -286,7 +286,7 @@ void redfish_link::onreply(const redfishreply& r) {
     // An expired session usually answers 401 or 404 here: it is gone.
     staletoken.clear();
     stalelocation.clear();
-    step = LOGIN;
+    step = SESSIONLOGIN;
     return;
   }
   if (!r.done) {
@@ -294,7 +294,7 @@ void redfish_link::onreply(const redfishreply& r) {
                    r.failure.c_str()));
     return;
   }
-  if (r.status == 401 && s != ROOT && s != LOGIN) {
+  if (r.status == 401 && s != ROOT && s != SESSIONLOGIN) {
     if (!token.empty() && !renewed) {
       // The session expired: drop it, log in again, discover again, and
       // then carry on with this job.
@@ -330,11 +330,11 @@ void redfish_link::onreply(const redfishreply& r) {
       if (!staletoken.empty())
         step = DROPOLD;
       else if (token.empty() && !basic)
-        step = LOGIN;
+        step = SESSIONLOGIN;
       else
         step = SYSTEMS;
       return;
-    case LOGIN:
+    case SESSIONLOGIN:
       if (ok(r) && !r.token.empty()) {
         token = r.token;
         location = locationpath(r.location);

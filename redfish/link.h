@@ -105,7 +105,7 @@ class redfish_link : public transport {
     IDLE,
     ROOT,
     DROPOLD,
-    LOGIN,
+    SESSIONLOGIN,
     SYSTEMS,
     SYSTEM,
     ACTIONINFO,
