@@ -46,6 +46,10 @@ try:
     from tests.harness import smtp
 except ImportError:
     smtp = None
+try:
+    from tests.harness import redfish
+except ImportError:
+    redfish = None
 
 DEFAULT_DIR = os.path.join(ROOT, "build", "demo")
 SMTP_ADDR, SMTP_PORT = "127.0.0.2", 2525
@@ -59,6 +63,7 @@ RIPENING = 6 * 6     # six further checks, 6 s apart, before an alert is due
 IPMI_NODES = [("node01", "compute"), ("node02", "compute"),
               ("node03", "storage"), ("node04", "storage")]
 OBMC_NODE, OBMC_ADDR = "node05", "127.0.0.15"
+RF_NODE, RF_ADDR = "node06", "127.0.0.16"
 
 CHASSIS_DAT = """\
 ! Chassis definitions of the kestrel demo (scripts/demo.py).
@@ -100,6 +105,18 @@ $$TEMP1 Inlet temperature/inlet 0 5 40 50
 $$TEMP2 CPU temperature/cpu0 0 5 80 90
 $$VOLT1 P12V voltage/p12v 10.8 11.4 12.6 13.2
 
+! A Redfish BMC (the DMTF mockup's layout), reached over HTTPS.
+$CHASSISTYPE redfish
+$$REDFISH
+$$FANCOUNT 1
+$$TEMPCOUNT 1
+$$VOLTCOUNT 1
+$$DISCCOUNT 1
+$$FAN1 Fan0 Fan0 300 600 20000 25000
+$$TEMP1 CPU "CPU1 Temp" 0 5 80 90
+$$VOLT1 P12V "P12V" 10.8 11.4 12.6 13.2
+$$DISC1 PSU PSU1 1
+
 """
 
 # OpenBMC sensors: an integer value and its decimal scale.
@@ -115,7 +132,15 @@ OBMC_SENSORS = {
 HTTP_LISTEN = "127.0.0.1:8080"
 
 
-def cluster_dat(with_openbmc, with_mail=True):
+def rf_sensors():
+    """The Redfish BMC's sensors, in the harness's spec form."""
+    return [redfish.sensor("fan", "Fan0", 6800),
+            redfish.sensor("temp", "CPU1 Temp", 44.0),
+            redfish.sensor("volt", "P12V", 12.02),
+            redfish.sensor("psu", "PSU1", None, health="OK")]
+
+
+def cluster_dat(with_openbmc, with_mail=True, with_redfish=False):
     lines = ["! Cluster definition of the kestrel demo (scripts/demo.py).",
              "! $NODE <name> <chassis type> <BMC user> <BMC password>;",
              "! the BMC is reached as <name>-ipmi."]
@@ -124,6 +149,8 @@ def cluster_dat(with_openbmc, with_mail=True):
                                             ipmisim.PASSWORD))
     if with_openbmc:
         lines.append("$NODE %s openbmc root 0penBmc" % OBMC_NODE)
+    if with_redfish:
+        lines.append("$NODE %s redfish admin secret" % RF_NODE)
     if not with_mail:
         return "\n".join(lines + ["$ENABLE_ALERTS no", ""])
     lines += ["! Compare readings with their limits and e-mail alerts.",
@@ -249,6 +276,7 @@ class Cluster:
         self.dir = directory
         self.sims = None
         self.bmc = None
+        self.rfbmc = None
         self.smtp = None
         self.kestrel = None
         self.lock = threading.Lock()  # the consoles and the BMC's control
@@ -266,6 +294,16 @@ class Cluster:
             raise ValueError("%s has no sensor %r; try one of: %s" % (
                 node, sensor, ", ".join(sorted(set(names.values())))))
         with self.lock:
+            if chassis == "redfish":
+                if name == "PSU1":
+                    health = {"ok": "OK", "warn": "Warning",
+                              "fail": "Critical"}.get(str(value).lower())
+                    if health is None:
+                        raise ValueError("PSU1 takes one of: ok, warn, fail")
+                    self.rfbmc.control(sensors={name: {"health": health}})
+                else:
+                    self.rfbmc.control(sensors={name: {"value": float(value)}})
+                return "%s %s set to %s" % (node, name, value)
             if chassis == "openbmc":
                 scale = OBMC_SENSORS[name]["scale"]
                 raw = int(round(float(value) / 10 ** scale))
@@ -297,7 +335,7 @@ class Cluster:
             except Exception as e:  # noqa: BLE001 - go on stopping the rest
                 print("demo: stopping kestrel: %s" % e, file=sys.stderr)
         for part in (self.sims and self.sims.stop_all, self.bmc and self.bmc.stop,
-                     self.smtp and self.smtp.stop):
+                     self.rfbmc and self.rfbmc.stop, self.smtp and self.smtp.stop):
             if part:
                 try:
                     part()
@@ -465,7 +503,8 @@ def render(records, conf, style, now, settled):
                     widths[i] = max(widths[i], len(text))
                 else:
                     widths.append(len(text))
-        kind = "OpenBMC over HTTPS" if first.get("openbmc") else "IPMI over LAN"
+        kind = ("Redfish over HTTPS" if chassis == "redfish" else
+                "OpenBMC over HTTPS" if first.get("openbmc") else "IPMI over LAN")
         out.append(style("chassis %s (%s)" % (chassis, kind), "1"))
         out.append("  ".join(h.rjust(w) if i >= 5 else h.ljust(w)
                              for i, (h, w) in enumerate(zip(heads, widths))))
@@ -500,6 +539,9 @@ def hints(directory, datadir, started, with_openbmc):
     if with_openbmc:
         tries.append(("scripts/demo.sh set node05 Inlet 45",
                       "the OpenBMC node's inlet runs warm"))
+    if redfish is not None:
+        tries.append(("scripts/demo.sh set node06 PSU fail",
+                      "the Redfish node's supply fails: powered off"))
     tries += [
         ('scripts/demo.sh set node01 "CPU Temp" 45', "and back to normal"),
         ("scripts/demo.sh mail", "print the e-mails received"),
@@ -604,7 +646,8 @@ def run(args):
             f.write("%d\n" % os.getpid())
         print("demo: starting %s%d simulated IPMI BMCs%s ..." % (
             "an SMTP server, " if smtp else "", len(IPMI_NODES),
-            " and one OpenBMC BMC" if openbmc else ""), flush=True)
+            (" and one OpenBMC BMC" if openbmc else "") +
+            (", one Redfish BMC" if redfish else "")), flush=True)
         # Each part is recorded before it starts, so that a failed start
         # still ends in its stop.
         if smtp is not None:
@@ -627,8 +670,16 @@ def run(args):
                 cluster.bmc.start()
             hosts[OBMC_NODE] = OBMC_ADDR
             cluster.node_chassis[OBMC_NODE] = "openbmc"
+        if redfish is not None:
+            cluster.rfbmc = redfish.TestBmc(directory, RF_NODE, RF_ADDR,
+                                            sensors=rf_sensors())
+            with Sheltered():
+                cluster.rfbmc.start()
+            hosts[RF_NODE] = RF_ADDR
+            cluster.node_chassis[RF_NODE] = "redfish"
         daemon.write_config(datadir, CHASSIS_DAT,
-                            cluster_dat(openbmc is not None, smtp is not None))
+                            cluster_dat(openbmc is not None, smtp is not None,
+                                        redfish is not None))
         listener = serve_requests(cluster, os.path.join(directory, "demo.sock"))
         cluster.kestrel = daemon.Kestrel(datadir, hosts=hosts)
         cluster.kestrel.start()

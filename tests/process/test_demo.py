@@ -59,7 +59,8 @@ def test_demo_marks_pushed_values_obeys_switchyard_and_cleans_up(tmp_path):
                 what, out_path.read_text()[-3000:]))
 
     try:
-        for node in ("node01", "node02", "node03", "node04", "node05"):
+        for node in ("node01", "node02", "node03", "node04", "node05",
+                     "node06"):
             wait_row(node, r"^\S+\s+on\s+no\s+\d+s ago", node + " reading")
         assert re.search(r"5000\s+45\.00\s+12\.00\s+ok$", latest("node01"))
         assert "7200" in latest("node05")
@@ -70,6 +71,7 @@ def test_demo_marks_pushed_values_obeys_switchyard_and_cleans_up(tmp_path):
         assert ctl(directory, "set", "node03", "fana", "1500").returncode == 0
         assert ctl(directory, "set", "node04", "P12V", "12.6").returncode == 0
         assert ctl(directory, "set", "node05", "Inlet", "45").returncode == 0
+        assert ctl(directory, "set", "node06", "CPU", "85").returncode == 0
         r = ctl(directory, "set", "node01", "Bogus", "1")
         assert r.returncode == 1 and "has no sensor 'Bogus'" in r.stderr
         r = ctl(directory, "set", "node01", "CPU Temp", "300")
@@ -79,6 +81,7 @@ def test_demo_marks_pushed_values_obeys_switchyard_and_cleans_up(tmp_path):
         wait_row("node03", r"1500!", "node03's critical fan")
         wait_row("node04", r"12\.60\*", "node04's warning voltage")
         wait_row("node05", r"45\.00\*", "node05's warm inlet")
+        wait_row("node06", r"85\.00\*", "the Redfish node's warm CPU")
         assert "!" not in latest("node02") and "*" not in latest("node02")
 
         # The switchyard command the demo prints powers a simulated node off.
