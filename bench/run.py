@@ -36,6 +36,10 @@ sys.path.insert(0, ROOT)
 from tests.harness import daemon, ipmisim, util  # noqa: E402
 
 try:
+    from tests.harness import redfish
+except ImportError:
+    redfish = None
+try:
     from tests.harness import openbmc
 except ImportError:  # the TLS test BMC harness is optional
     openbmc = None
@@ -182,7 +186,8 @@ def timed_snapshot(path, timeout=10.0):
 class Window:
     """Samples the daemon once a second for `seconds` seconds."""
 
-    def __init__(self, pid, nodewatch, seconds, sim_pids=()):
+    def __init__(self, pid, nodewatch, seconds, sim_pids=(), exclude=()):
+        self.exclude = set(exclude)  # nodes left out of the reading ages
         self.pid = pid
         self.nodewatch = nodewatch
         self.seconds = seconds
@@ -213,6 +218,8 @@ class Window:
                 continue
             lat.append(seconds)
             for name, rec in daemon.parse_snapshot(text).items():
+                if name in self.exclude:
+                    continue
                 if rec["DEAD"]:
                     dead_nodes.add(name)
                 if rec["TIME"] == 0:
@@ -465,6 +472,125 @@ def openbmc_run(count, args, workroot):
     return {"nodes": count, "window": window}
 
 
+REDFISH_CHASSIS = """\
+$CHASSISTYPE benchrf
+$$REDFISH
+$$FANCOUNT 2
+$$TEMPCOUNT 3
+$$VOLTCOUNT 2
+$$DISCCOUNT 1
+$$FAN1 Fan0 Fan0 300 600 20000 25000
+$$FAN2 Fan1 Fan1 300 600 20000 25000
+$$TEMP1 CPU "CPU1 Temp" 0 5 80 90
+$$TEMP2 Inlet "Inlet Temp" 0 5 40 50
+$$TEMP3 DIMM "DIMM Temp" 0 5 80 90
+$$VOLT1 P12V "P12V" 10.8 11.4 12.6 13.2
+$$VOLT2 P5V "P5V" 4.5 4.75 5.25 5.5
+$$DISC1 PSU PSU1 1
+
+"""
+
+
+def redfish_sensors():
+    s = redfish.sensor
+    return [s("fan", "Fan0", 6800), s("fan", "Fan1", 7000),
+            s("temp", "CPU1 Temp", 44.0), s("temp", "Inlet Temp", 22.5),
+            s("temp", "DIMM Temp", 38.0), s("volt", "P12V", 12.02),
+            s("volt", "P5V", 5.01), s("psu", "PSU1", None, health="OK")]
+
+
+def redfish_run(count, flavour, args, workroot, stall=0):
+    """`count` idle Redfish test BMCs of one flavour, served by one process;
+    `stall` of them stop answering before the window."""
+    log("== %d idle Redfish test BMCs (%s)%s" % (
+        count, flavour, ", %d stalled" % stall if stall else ""))
+    work = os.path.join(workroot, "redfish-%s-%d" % (flavour, count))
+    os.makedirs(work)
+    names = ["rf%03d" % (i + 1) for i in range(count)]
+    addrs = ["127.3.%d.%d" % (1 + i // 254, 1 + i % 254) for i in range(count)]
+    fleet = redfish.Fleet(work, [
+        {"name": n, "address": a, "flavour": flavour, "log": False,
+         "sensors": redfish_sensors()} for n, a in zip(names, addrs)])
+    k = None
+    try:
+        fleet.start()
+        cluster = "".join("$NODE %s benchrf admin secret\n" % n for n in names)
+        k = start_kestrel(os.path.join(work, "data"), REDFISH_CHASSIS, cluster,
+                          dict(zip(names, addrs)))
+        time.sleep(args.warmup)
+        window = Window(k.proc.pid, k.nodewatch, args.seconds,
+                        [fleet.proc.pid]).run()
+        if stall:
+            # A second window with some BMCs stalled: the others' ages.
+            for n in names[:stall]:
+                fleet.control(n, stall="reply")
+            window["stalled"] = Window(k.proc.pid, k.nodewatch, args.seconds,
+                                       [fleet.proc.pid],
+                                       exclude=names[:stall]).run()
+    finally:
+        for n in names[:stall]:
+            try:
+                fleet.control(n, stall=None)
+            except Exception:  # noqa: BLE001 - stopping anyway
+                pass
+        if k is not None:
+            stop_kestrel(k)
+        fleet.stop()
+    return {"nodes": count, "flavour": flavour, "stalled": stall,
+            "window": window}
+
+
+def http_run(n, args, workroot):
+    """`n` simulated IPMI BMCs, $HTTP_LISTEN on: the daemon's CPU in a window
+    without scrapes, then in one with a /metrics scrape every second."""
+    import urllib.request
+    log("== %d simulated BMCs, HTTP scrapes" % n)
+    work = os.path.join(workroot, "http%d" % n)
+    os.makedirs(work)
+    sims = ipmisim.SimSet(os.path.join(work, "sims"), n)
+    listen = "127.0.0.1:9180"
+    k = None
+    try:
+        text = cluster_text([s.name for s in sims], "benchnode")
+        k = start_kestrel(os.path.join(work, "data"), CHASSIS,
+                          text + "$HTTP_LISTEN %s\n" % listen, sims.hosts())
+        time.sleep(args.warmup)
+        quiet = Window(k.proc.pid, k.nodewatch, args.seconds).run()
+        stop = [False]
+        fetch = []
+
+        def scraper():
+            while not stop[0]:
+                t = time.monotonic()
+                with urllib.request.urlopen("http://%s/metrics" % listen,
+                                            timeout=5) as r:
+                    r.read()
+                fetch.append(time.monotonic() - t)
+                time.sleep(max(0, 1 - (time.monotonic() - t)))
+        import threading
+        th = threading.Thread(target=scraper, daemon=True)
+        th.start()
+        scraped = Window(k.proc.pid, k.nodewatch, args.seconds).run()
+        stop[0] = True
+        th.join(10)
+    finally:
+        if k is not None:
+            stop_kestrel(k)
+        sims.stop_all()
+    return {"nodes": n, "quiet": quiet, "scraped": scraped,
+            "scrape_ms": summary([1000.0 * x for x in fetch]),
+            "extra_cpu_pct": scraped["cpu"]["avg_pct_of_core"]
+            - quiet["cpu"]["avg_pct_of_core"]}
+
+
+def http_microbench():
+    path = os.path.join(util.build_dir(), "bench", "http_bench")
+    if not os.access(path, os.X_OK):
+        return {}
+    r = subprocess.run([path], capture_output=True, text=True, timeout=600)
+    return {"output": r.stdout[-4000:]}
+
+
 def microbench():
     path = os.path.join(util.build_dir(), "bench", "snapshot_bench")
     if not os.access(path, os.X_OK):
@@ -554,6 +680,29 @@ def targets(res):
         if name in m:
             add("%s (us, in process)" % name, m[name]["real_us"], "<= 2000",
                 m[name]["real_us"] <= 2000)
+    for r in res.get("redfish", []):
+        w = r["window"]
+        add("%d idle Redfish nodes (%s): daemon CPU (%% of one core)"
+            % (r["nodes"], r["flavour"]), w["cpu"]["avg_pct_of_core"], "<= 0.3",
+            w["cpu"]["avg_pct_of_core"] <= 0.3)
+        add("%d idle Redfish nodes (%s): reading age p99 (s)"
+            % (r["nodes"], r["flavour"]), w["freshness_s"].get("p99"), "<= 6",
+            (w["freshness_s"].get("p99") or 99) <= 6)
+    r = res.get("redfish_large")
+    if r:
+        w = r["window"]
+        add("%d Redfish nodes: reading age p99 (s)" % r["nodes"],
+            w["freshness_s"].get("p99"), "<= 6", (w["freshness_s"].get("p99") or 99) <= 6)
+        add("%d Redfish nodes: peak RSS (MiB)" % r["nodes"],
+            w["memory_kib"]["peak_rss"] / 1024, "<= 128",
+            w["memory_kib"]["peak_rss"] / 1024 <= 128)
+        o = w["stalled"]["freshness_s"].get("p99")
+        add("%d Redfish nodes, one stalled: the others' age p99 (s)" % r["nodes"],
+            o, "<= 6", (o or 99) <= 6)
+    h = res.get("http")
+    if h:
+        add("%d BMCs: extra daemon CPU with a scrape a second (%% of one core)"
+            % h["nodes"], h["extra_cpu_pct"], "<= 0.2", h["extra_cpu_pct"] <= 0.2)
     o = res.get("openbmc")
     if o:
         v = o["window"]["cpu"]["avg_pct_of_core"]
@@ -643,6 +792,28 @@ def table(res):
                         w["memory_kib"]["rss_last"] / 1024))
     elif res["config"]["openbmc"]:
         lines.append("OpenBMC: skipped (%s)" % res.get("openbmc_skipped", "?"))
+    for r in res.get("redfish", []) + ([res["redfish_large"]]
+                                        if res.get("redfish_large") else []):
+        w = r["window"]
+        lines.append("%d Redfish test BMCs (%s%s): daemon CPU %.2f %% of a core, "
+                     "reading age p99 %s s, nodes ever dead %d, RSS %.1f MiB%s"
+                     % (r["nodes"], r["flavour"],
+                        "",
+                        w["cpu"]["avg_pct_of_core"], fmt(w["freshness_s"].get("p99")),
+                        w["nodes_ever_dead"], w["memory_kib"]["peak_rss"] / 1024,
+                        ", with %d stalled the others' age p99 %s s" % (
+                            r["stalled"], fmt(w["stalled"]["freshness_s"].get("p99")))
+                        if r["stalled"] else ""))
+    h = res.get("http")
+    if h:
+        lines.append("%d BMCs over HTTP: daemon CPU %.2f %% of a core without "
+                     "scrapes, %.2f %% with one /metrics scrape a second "
+                     "(fetch p50 %s ms, p99 %s ms)"
+                     % (h["nodes"], h["quiet"]["cpu"]["avg_pct_of_core"],
+                        h["scraped"]["cpu"]["avg_pct_of_core"],
+                        fmt(h["scrape_ms"].get("p50")), fmt(h["scrape_ms"].get("p99"))))
+    if res.get("http_microbench", {}).get("output"):
+        lines.append("http_bench:\n" + res["http_microbench"]["output"].rstrip())
     if res.get("microbench"):
         for name, v in res["microbench"].items():
             lines.append("microbenchmark %s: %.0f us" % (name, v["real_us"]))
@@ -670,6 +841,12 @@ def main():
     ap.add_argument("--configured-seconds", type=int, default=20)
     ap.add_argument("--openbmc", type=int, default=64,
                     help="idle OpenBMC test BMCs (0: skip)")
+    ap.add_argument("--redfish", type=int, default=64,
+                    help="idle Redfish test BMCs per flavour (0: skip)")
+    ap.add_argument("--redfish-large", type=int, default=512,
+                    help="Redfish test BMCs, one of them stalled (0: skip)")
+    ap.add_argument("--http", type=int, default=128,
+                    help="simulated BMCs scraped over HTTP (0: skip)")
     ap.add_argument("--out", help="JSON file (default bench/results/<time>.json)")
     ap.add_argument("--keep", action="store_true", help="keep the work directory")
     args = ap.parse_args()
@@ -692,7 +869,16 @@ def main():
                 res["openbmc_skipped"] = "no tests/harness/openbmc.py"
             else:
                 res["openbmc"] = openbmc_run(args.openbmc, args, workroot)
+        if redfish is not None and args.redfish:
+            res["redfish"] = [redfish_run(args.redfish, f, args, workroot)
+                              for f in ("dmtf", "bmcweb")]
+        if redfish is not None and args.redfish_large:
+            res["redfish_large"] = redfish_run(args.redfish_large, "dmtf", args,
+                                               workroot, stall=1)
+        if args.http:
+            res["http"] = http_run(args.http, args, workroot)
         res["microbench"] = microbench()
+        res["http_microbench"] = http_microbench()
     finally:
         if args.keep:
             log("work directory kept: %s" % workroot)
