@@ -30,10 +30,13 @@ void seen(int kind, node* n, int index, double value, const double* limits) {
 }
 void quiet(int kind, node* n, int index) { pendingalerts.prune(kind, n, index); }
 void forget(node* n) { pendingalerts.remove(n); }
+void hardware(const char* line) {
+  if (mycluster.processalerts) pendingalerts.hardware.add(line);
+}
 
 }  // namespace
 
-void connectalerts() { alerthook = {seen, quiet, forget}; }
+void connectalerts() { alerthook = {seen, quiet, forget, hardware}; }
 
 alert::alert(int kind, node* n, int slot, double reading, const double* row)
     : type(kind),
@@ -110,8 +113,15 @@ void alerts::process() {
   bool added = false;
   {
     holding<flaglock> hold(alertlock);
-    if (myalerts.empty()) return;
-    added = reportdue();
+    if (!myalerts.empty()) added = reportdue();
+  }
+  time_t now = nowtime();
+  if (!hardware.empty() &&
+      (added || (!myemail.sending() && now - hardwaremailed >= HARDWAREGAP))) {
+    if (!added) myemail.clear();
+    added = true;
+    hardwaremailed = now;
+    myemail.addsection(hardware.take());
   }
   if (added) startsender();
 }
