@@ -1,6 +1,7 @@
 #include "ipmi/seltext.h"
 
 #include <gtest/gtest.h>
+#include <string.h>
 
 #include <string>
 
@@ -9,7 +10,8 @@ namespace {
 // A system event record's 13 data bytes: time stamp, generator 20h, format
 // revision 04h, sensor type and number, direction|type, offset.
 selevent record(unsigned char type, unsigned char num, unsigned char dirtype,
-                unsigned char offset, unsigned stamp = 1289) {
+                unsigned char offset, unsigned stamp = 1289,
+                unsigned recordtype = SELSYSTEMEVENT) {
   const unsigned char data[13] = {static_cast<unsigned char>(stamp),
                                   static_cast<unsigned char>(stamp >> 8),
                                   static_cast<unsigned char>(stamp >> 16),
@@ -24,7 +26,7 @@ selevent record(unsigned char type, unsigned char num, unsigned char dirtype,
                                   0xff,
                                   0xff};
   selevent e = {};
-  EXPECT_TRUE(decodeselrecord(7, SELSYSTEMEVENT, data, sizeof data, &e));
+  EXPECT_TRUE(decodeselrecord(7, recordtype, data, sizeof data, &e));
   return e;
 }
 
@@ -37,7 +39,7 @@ std::string words(const selevent& e) {
 std::string line(const selevent& e, const char* sensor) {
   char out[256];
   size_t n = formatselline("node01", e, sensor, out, sizeof out);
-  EXPECT_EQ(n, std::string(out).size());
+  EXPECT_EQ(n, strlen(out));
   return out;
 }
 
@@ -51,19 +53,14 @@ TEST(SelRecord, DecodesTheFieldsAndRefusesAShortOne) {
   EXPECT_EQ(e.offset, 1);  // the upper bits of the byte say other things
   EXPECT_FALSE(e.asserted);
   EXPECT_EQ(record(1, 1, SELTHRESHOLD, 0, 0xffffffffu).timestamp, SELNOTIME);
+  // OEM records keep their stamp below E0h and have none from there on.
+  EXPECT_EQ(record(9, 9, 9, 9, 1, 0xd0).timestamp, 1);
+  EXPECT_EQ(record(9, 9, 9, 9, 1, 0xd0).sensortype, 0);
+  EXPECT_EQ(record(9, 9, 9, 9, 1, 0xe0).timestamp, SELNOTIME);
 
   const unsigned char twelve[12] = {};
-  selevent untouched = e;
-  EXPECT_FALSE(
-      decodeselrecord(1, SELSYSTEMEVENT, twelve, sizeof twelve, &untouched));
-  EXPECT_EQ(untouched.recordid, 7u);
-  // OEM records: time stamped below E0h, not from there on.
-  const unsigned char oem[13] = {1, 0, 0, 0, 9, 9, 9, 9, 9, 9, 9, 9, 9};
-  ASSERT_TRUE(decodeselrecord(3, 0xd0, oem, sizeof oem, &e));
-  EXPECT_EQ(e.timestamp, 1);
-  EXPECT_EQ(e.sensortype, 0);
-  ASSERT_TRUE(decodeselrecord(3, 0xe0, oem, sizeof oem, &e));
-  EXPECT_EQ(e.timestamp, SELNOTIME);
+  EXPECT_FALSE(decodeselrecord(1, SELSYSTEMEVENT, twelve, sizeof twelve, &e));
+  EXPECT_EQ(e.recordid, 7u);
 }
 
 TEST(SelWords, DecodeTypeAndOffset) {
@@ -82,14 +79,9 @@ TEST(SelWords, DecodeTypeAndOffset) {
             "sensor type 0x2d: offset 3");
   EXPECT_EQ(words(record(0xc5, 1, SELSPECIFIC, 3)),
             "OEM sensor type 0xc5: offset 3");
-  selevent oem = record(0x0c, 1, SELSPECIFIC, 1);
-  oem.recordtype = 0xd0;
-  EXPECT_EQ(words(oem), "OEM record 0xd0");
-  // Cut, never overrun.
-  char small[8];
-  EXPECT_EQ(
-      describeselevent(record(0x0c, 1, SELSPECIFIC, 1), small, sizeof small),
-      7u);
+  EXPECT_EQ(words(record(0, 0, 0, 0, 1, 0xd0)), "OEM record 0xd0");
+  char small[8];  // cut, never overrun
+  EXPECT_EQ(describeselevent(record(0x0c, 1, SELSPECIFIC, 1), small, 8), 7u);
   EXPECT_STREQ(small, "Memory:");
 }
 
@@ -111,25 +103,17 @@ TEST(SelSeverity, CriticalClassesAssertedOnly) {
   EXPECT_EQ(selseverity(record(0x01, 1, SELTHRESHOLD, 11)), SEL_WARNING);
   EXPECT_EQ(selseverity(record(0x0c, 1, SELSPECIFIC, 14)), SEL_INFO);
   EXPECT_EQ(selseverity(record(0xc5, 1, SELSPECIFIC, 1)), SEL_INFO);
-  EXPECT_STREQ(selseverityname(SEL_CRITICAL), "critical");
-  EXPECT_STREQ(selseverityname(SEL_WARNING), "warning");
-  EXPECT_STREQ(selseverityname(SEL_INFO), "info");
 }
 
 TEST(SelLine, NamesNodeTimeSensorEventAndDirection) {
-  selevent e = record(0x08, 4, SELSPECIFIC, 1, 0x6b165c04);
-  EXPECT_EQ(line(e, "PSU1 Status"),
+  EXPECT_EQ(line(record(0x08, 4, SELSPECIFIC, 1, 0x6b165c04), "PSU1 Status"),
             "Hardware event on node01 at 2026-12-07 07:11:00 UTC: PSU1 "
             "Status: Power supply: failure detected, asserted\n");
-  e = record(0x0c, 0x40, 0x80 | SELSPECIFIC, 0);
+  selevent e = record(0x0c, 0x40, 0x80 | SELSPECIFIC, 0);
   EXPECT_EQ(line(e, nullptr),
             "Hardware event on node01 at BMC time +1289 s: sensor 0x40 "
             "(Memory): Memory: correctable ECC, deasserted\n");
   e.timestamp = SELNOTIME;
-  e.sensortype = 0xc5;
-  EXPECT_EQ(line(e, ""),
-            "Hardware event on node01 at no time stamp: sensor 0x40 (OEM "
-            "sensor type 0xc5): OEM sensor type 0xc5: offset 0, deasserted\n");
   e.recordtype = 0xe1;
   EXPECT_EQ(line(e, ""),
             "Hardware event on node01 at no time stamp: OEM record 0xe1\n");

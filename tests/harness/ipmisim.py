@@ -57,6 +57,7 @@ def node_addr(i):
 
 def build_emu(workdir):
     """Compiles the SDR source and writes the simulator's command file."""
+    os.makedirs(workdir, exist_ok=True)
     path = os.path.join(workdir, "node.emu")
     if os.path.exists(path):
         return path
@@ -86,7 +87,6 @@ def build_emu(workdir):
 def emu_variant(workdir, name, sel_entries=None, sel_device=True):
     """A command file like build_emu's with a SEL of `sel_entries` entries,
     or, with sel_device false, a BMC that has no SEL at all."""
-    os.makedirs(workdir, exist_ok=True)
     text = util.read_text(build_emu(workdir))
     if not sel_device:
         text = text.replace(SEL_ENABLE, "").replace(SUPPORT, SUPPORT_NO_SEL)

@@ -2,7 +2,6 @@
 against simulated BMCs (ipmi_sim) whose SEL the tests write through the
 simulator's console, and a real SMTP server for the alert e-mail."""
 
-import os
 import re
 import time
 
@@ -14,32 +13,24 @@ CHASSIS = """\
 $CHASSISTYPE simnode
 $$FANCOUNT 1
 $$TEMPCOUNT 1
-$$VOLTCOUNT 1
 $$DISCCOUNT 1
 $$FAN1 Fan1 FAN1 500 1000 20000 25000
 $$TEMP1 Cpu "CPU Temp" 0 5 80 90
-$$VOLT1 Rail12 12V 10.8 11.4 12.6 13.2
 $$DISC1 Psu1 "PSU1 Status" 1
 
 """
-FROM = "kestrel@example.org"
-TO = "ops@example.org"
-# The SEL is read every 10 s; a burst takes a few reads more.
-SEL_READ = 25
-EVENT = "Hardware event on "
-LINE = re.compile(r"^Hardware event on (\S+) at BMC time \+\d+ s: (.*)$",
-                      re.M)
+SEL_READ = 25  # the daemon reads each SEL every 10 s
+LINE = r"^%sHardware event on (\S+) at BMC time \+\d+ s: (.*)$"
 
 
-def events(k, node=None):
-    """The hardware-event lines on stderr, without node and time stamp."""
-    return [what for name, what in LINE.findall(k.stderr())
-            if node is None or name == node]
+def events(k, node="node01"):
+    """What the logged hardware-event lines of a node say, in order."""
+    return [w for n, w in re.findall(LINE % "", k.stderr(), re.M) if n == node]
 
 
 def mailed(server):
-    """The hardware-event lines of every alert e-mail, checking that they
-    stand in their own section."""
+    """The hardware-event lines of every e-mail, each e-mail checked to carry
+    them in a section of their own."""
     out = []
     for m in server.messages():
         body = m["data"].decode().replace("\r\n", "\n")
@@ -48,77 +39,66 @@ def mailed(server):
         section = body.split("\n\n", 1)[1]
         assert section.startswith(
             "Critical hardware events from the BMCs' event logs:\n")
-        out += [what for name, what in re.findall(
-            r"^  Hardware event on (\S+) at BMC time \+\d+ s: (.*)$",
-            section, re.M)]
+        out += [w for _, w in re.findall(LINE % "  ", section, re.M)]
     return out
 
 
-def start(tmp_path, sims, mail=None, shutdowns="no"):
-    settings = ""
-    if mail:
-        settings = ("$ENABLE_ALERTS yes\n$ENABLE_SHUTDOWNS %s\n$EMAIL_TO %s\n"
-                    "$EMAIL_FROM %s\n$EMAIL_SERVER %s\n"
-                    % (shutdowns, TO, FROM, mail.hostport))
-    datadir = str(tmp_path / "data")
-    daemon.write_config(datadir, CHASSIS, settings + "".join(
-        "$NODE %s simnode %s %s\n" % (s.name, ipmisim.USER, ipmisim.PASSWORD)
-        for s in sims))
-    k = daemon.Kestrel(datadir, hosts={s.name: s.addr for s in sims})
-    return k.start().wait_ready()
+class Peers:
+    """The simulators, SMTP server and daemon of a test; stopped after it."""
 
+    def __init__(self, tmp_path):
+        self.tmp = tmp_path
+        self.sims, self.servers, self.k = [], [], None
 
-def wait_read(k, node, timeout=SEL_READ):
-    """Waits until the node's readings arrive, i.e. its domain is up."""
-    return util.wait_until(lambda: k.records().get(node, {}).get("TIME"),
-                           timeout, what="readings of %s" % node)
+    def sim(self, index, emu=None, persist=False):
+        work = str(self.tmp / "sims")
+        s = ipmisim.Sim(index, work, emu or ipmisim.build_emu(work),
+                        persist=persist)
+        self.sims.append(s)
+        return s.start().wait_ready()
+
+    def smtp(self):
+        self.servers.append(smtp.SmtpServer(str(self.tmp / "smtp")).start())
+        return self.servers[-1]
+
+    def kestrel(self, sims, mail=None):
+        settings = "" if not mail else (
+            "$ENABLE_ALERTS yes\n$ENABLE_SHUTDOWNS yes\n$EMAIL_TO ops@x.org\n"
+            "$EMAIL_FROM k@x.org\n$EMAIL_SERVER %s\n" % mail.hostport)
+        datadir = str(self.tmp / "data")
+        daemon.write_config(datadir, CHASSIS, settings + "".join(
+            "$NODE %s simnode %s %s\n" % (s.name, ipmisim.USER,
+                                          ipmisim.PASSWORD) for s in sims))
+        self.k = daemon.Kestrel(datadir, hosts={s.name: s.addr for s in sims})
+        self.k.start().wait_ready()
+        for s in sims:  # readings arrive once the domain is up
+            util.wait_until(lambda: self.k.records()[s.name]["TIME"],
+                            SEL_READ, what="readings of %s" % s.name)
+        time.sleep(1)
+        return self.k
+
+    def stop(self):
+        if self.k and self.k.running():
+            self.k.stop()
+        for p in self.sims + self.servers:
+            p.stop()
 
 
 @pytest.fixture
 def peers(tmp_path):
-    """Simulators and daemons a test starts; all stopped after it."""
-    made = {"sims": [], "daemons": [], "mail": []}
-
-    def sim(index, emu=None, persist=False):
-        workdir = str(tmp_path / "sims")
-        os.makedirs(workdir, exist_ok=True)
-        s = ipmisim.Sim(index, workdir, emu or ipmisim.build_emu(workdir),
-                        persist=persist).start().wait_ready()
-        made["sims"].append(s)
-        return s
-
-    def mail():
-        m = smtp.SmtpServer(str(tmp_path / "smtp")).start()
-        made["mail"].append(m)
-        return m
-
-    def kestrel(*args, **kwargs):
-        k = start(tmp_path, *args, **kwargs)
-        made["daemons"].append(k)
-        return k
-
-    yield sim, mail, kestrel
-    for k in made["daemons"]:
-        if k.running():
-            k.stop()
-    for s in made["sims"]:
-        s.stop()
-    for m in made["mail"]:
-        m.stop()
+    p = Peers(tmp_path)
+    yield p
+    p.stop()
 
 
 def test_new_entries_are_logged_once_in_words_and_critical_ones_mailed(
-        tmp_path, peers):
-    sim, mail, kestrel = peers
-    node01 = sim(1, persist=True)
-    node02 = sim(2, emu=ipmisim.emu_variant(str(tmp_path / "sims"), "nosel",
-                                            sel_device=False))
-    server = mail()
-    # In the log before the daemon starts: never reported.
-    node01.sel_add(ipmisim.SEL_PROCESSOR, 0x41, 0)  # IERR
-    k = kestrel([node01, node02], mail=server, shutdowns="yes")
-    wait_read(k, "node01")
-    time.sleep(1)
+        peers, tmp_path):
+    node01 = peers.sim(1)
+    node02 = peers.sim(2, emu=ipmisim.emu_variant(
+        str(tmp_path / "sims"), "nosel", sel_device=False))
+    server = peers.smtp()
+    node01.sel_add(ipmisim.SEL_PROCESSOR, 0x41, 0)  # in the log before: IERR
+    k = peers.kestrel([node01, node02], mail=server)
 
     # A power supply pushed into failure logs its own entry; the others are
     # written as a BMC would: an uncorrectable ECC error of a memory sensor
@@ -133,8 +113,6 @@ def test_new_entries_are_logged_once_in_words_and_critical_ones_mailed(
         "sensor 0x40 (Memory): Memory: correctable ECC, deasserted",
         "CPU Temp: Temperature: upper critical going high, asserted",
     ]
-    util.wait_until(lambda: len(events(k)) >= 4, SEL_READ,
-                    what="four hardware events")
     # Both critical ones are mailed, usually together; should a read of
     # the log fall between them, the second follows a minute later.
     util.wait_until(lambda: len(mailed(server)) >= 2, 75,
@@ -152,14 +130,12 @@ def test_new_entries_are_logged_once_in_words_and_critical_ones_mailed(
 
 def test_a_restarted_bmc_does_not_replay_its_log_and_a_cleared_one_goes_on(
         peers):
-    sim, _, kestrel = peers
-    node01 = sim(1, persist=True)
-    k = kestrel([node01])
-    wait_read(k, "node01")
+    node01 = peers.sim(1, persist=True)
+    k = peers.kestrel([node01])
     node01.sel_add(ipmisim.SEL_POWER_SUPPLY, ipmisim.PSU1, 3)  # AC lost
     util.wait_until(lambda: events(k), SEL_READ, what="the first event")
 
-    # The BMC keeps its log across the restart and the daemon reconnects.
+    # The BMC keeps its log across the restart; the daemon reconnects.
     node01.restart()
     node01.sel_add(ipmisim.SEL_PROCESSOR, 0x41, 1)  # thermal trip
     util.wait_until(lambda: len(events(k)) >= 2, 60, what="the second event")
@@ -176,62 +152,49 @@ def test_a_restarted_bmc_does_not_replay_its_log_and_a_cleared_one_goes_on(
     assert k.stop() == 0
 
 
-def rss_kib(pid):
-    with open("/proc/%d/status" % pid) as f:
-        return int(re.search(r"^VmRSS:\s+(\d+)", f.read(), re.M).group(1))
-
-
 BURST = 10000
 
 
 def test_a_burst_of_entries_keeps_memory_flat_and_the_other_nodes_fresh(
-        tmp_path, peers):
-    sim, mail, kestrel = peers
-    big = ipmisim.emu_variant(str(tmp_path / "sims"), "bigsel",
-                              sel_entries=BURST + 100)
-    node01 = sim(1, emu=big)
-    others = [sim(2), sim(3)]
-    server = mail()
-    k = kestrel([node01] + others, mail=server)
-    for s in [node01] + others:
-        wait_read(k, s.name)
+        peers, tmp_path):
+    node01 = peers.sim(1, emu=ipmisim.emu_variant(
+        str(tmp_path / "sims"), "bigsel", sel_entries=BURST + 100))
+    others = [peers.sim(2), peers.sim(3)]
+    server = peers.smtp()
+    k = peers.kestrel([node01] + others, mail=server)
     node01.sel_add(ipmisim.SEL_MEMORY, 0x40, 1)
-    util.wait_until(lambda: events(k), SEL_READ, what="the first event")
-    server.wait_messages(1, 15)
-    before = rss_kib(k.proc.pid)
+    server.wait_messages(1, SEL_READ)
+
+    def rss():
+        return int(re.search(r"^VmRSS:\s+(\d+)", util.read_text(
+            "/proc/%d/status" % k.proc.pid), re.M).group(1))
+
+    before = rss()
 
     ages = []
 
     def sample():
-        now = time.time()
-        recs = k.records()
+        recs, now = k.records(), time.time()
         ages.extend(now - recs[s.name]["TIME"] for s in others)
 
     for i in range(BURST):
         node01.sel_add(ipmisim.SEL_MEMORY, 0x40, 1)
         if i % 500 == 0:
             sample()
-    deadline = time.monotonic() + 120
-    while len(events(k, "node01")) < BURST + 1:
-        assert time.monotonic() < deadline, "only %d events" % len(
-            events(k, "node01"))
+    deadline = time.monotonic() + 150
+    while len(events(k)) < BURST + 1 and time.monotonic() < deadline:
         sample()
         time.sleep(0.5)
-    sample()
-    after = rss_kib(k.proc.pid)
-
-    assert len(events(k, "node01")) == BURST + 1
-    # Readings of the other nodes stay as fresh as ever (a live node is
-    # polled every 5 s) while the daemon takes in the burst.
+    assert len(events(k)) == BURST + 1
+    # OpenIPMI's copy of the log grows by about 2 MiB; nothing else may.
+    assert rss() - before < 4096, (before, rss())
+    # A live node is polled every 5 s, however busy its neighbour's BMC.
     assert max(ages) < 12, sorted(ages)[-5:]
-    assert after - before < 4096, (before, after)
-    # A burst gives an e-mail a minute, each with a bounded section that
-    # says how many it left out.
+    # One e-mail a minute at most, its section bounded and saying so.
     util.wait_until(lambda: len(server.messages()) >= 2, 75,
                     what="the burst's e-mail")
-    bodies = [m["data"].decode() for m in server.messages()[1:]]
-    print("RSS", before, after, "ages", max(ages), "mails", len(bodies))
-    assert len(bodies) <= 3
-    assert bodies[0].count(EVENT) == 100
-    assert "more, listed in the daemon's log." in bodies[0]
+    later = [m["data"].decode() for m in server.messages()[1:]]
+    assert len(later) <= 3
+    assert later[0].count("  Hardware event on ") == 100
+    assert "more, listed in the daemon's log." in later[0]
     assert k.stop() == 0
