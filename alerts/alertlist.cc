@@ -31,10 +31,13 @@ void seen(int kind, node* n, int index, double value, const double* limits) {
 }
 void quiet(int kind, node* n, int index) { pendingalerts.prune(kind, n, index); }
 void forget(node* n) { pendingalerts.remove(n); }
+void hardware(const char* line) {
+  if (mycluster.processalerts) pendingalerts.hardware.add(line);
+}
 
 }  // namespace
 
-void connectalerts() { alerthook = {seen, quiet, forget}; }
+void connectalerts() { alerthook = {seen, quiet, forget, hardware}; }
 
 alert::alert(int kind, node* n, int slot, double reading, const double* row)
     : type(kind),
@@ -112,8 +115,15 @@ void alerts::process() {
   {
     holding<flaglock> hold(alertlock);
     counters.alertspending = myalerts.size();
-    if (myalerts.empty()) return;
-    added = reportdue();
+    if (!myalerts.empty()) added = reportdue();
+  }
+  time_t now = nowtime();
+  if (!hardware.empty() &&
+      (added || (!myemail.sending() && now - hardwaremailed >= HARDWAREGAP))) {
+    if (!added) myemail.clear();
+    added = true;
+    hardwaremailed = now;
+    myemail.addsection(hardware.take());
   }
   if (added) startsender();
 }

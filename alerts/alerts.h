@@ -10,9 +10,14 @@
 
 #include "alerts/alert.h"
 #include "alerts/email.h"
+#include "alerts/hardware.h"
 #include "model/locks.h"
 
 class node;
+
+// Hardware events without an alert wait this long after the last e-mail
+// that carried some, so that a burst gives one e-mail a minute.
+constexpr time_t HARDWAREGAP = 60;
 
 extern flaglock alertlock;  // guards pendingalerts.myalerts
 
@@ -28,7 +33,11 @@ class alerts {
   void prune(int type, node* thisnode, int index) EXCLUDES(alertlock);
   // Drops every alert of a node.
   void remove(node* thisnode) EXCLUDES(alertlock);
-  // Writes the alerts that are due into the e-mail and starts its sender.
+  // Writes the alerts that are due, and the waiting hardware events, into
+  // the e-mail and starts its sender. Hardware events join any e-mail that
+  // goes out; alone they go out at most every HARDWAREGAP seconds, and
+  // never while a sender still works (a new e-mail would make it give way,
+  // and the events it carries would be lost).
   void process() EXCLUDES(alertlock);
   // Sends the test e-mail.
   void testemail();
@@ -36,6 +45,10 @@ class alerts {
 
   std::list<alert> myalerts GUARDED_BY(alertlock);
   email myemail;  // main thread, but for what its senders own
+  // Critical hardware events for the next e-mail, and when the last e-mail
+  // with such events went out; main thread only.
+  hardwarequeue hardware;
+  time_t hardwaremailed = 0;
 
  private:
   void report(alert& a, bool* added, time_t now) REQUIRES(alertlock);

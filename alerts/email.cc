@@ -202,6 +202,17 @@ bool email::addtest() {
   return append(TESTLINE, sizeof TESTLINE - 1);
 }
 
+bool email::addsection(const std::string& text) {
+  if (!body) return false;
+  copyfield(subject, ALERTSUBJECT, sizeof subject);
+  return append(text.c_str(), text.size());
+}
+
+bool email::sending() const {
+  short status = threadstatus.load();
+  return status == ALERT_STATUS_SPUN || status == ALERT_STATUS_BUSY;
+}
+
 std::shared_ptr<outgoingmail> email::prepare() {
   auto job = std::make_shared<outgoingmail>();
   job->owner = this;

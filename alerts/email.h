@@ -42,6 +42,10 @@ class email {
   bool clear();
   bool add(alert a);
   bool addtest();
+  // Appends a section of the alert e-mail as it is.
+  bool addsection(const std::string& text);
+  // A sender has been started and has not ended yet.
+  bool sending() const;
   // Copies what the next sender transmits; main thread.
   std::shared_ptr<outgoingmail> prepare();
   // The SMTP transfer of one e-mail; runs on its sender thread.

@@ -14,6 +14,11 @@ configured nodes that never answer give the memory and snapshot time at the
 table's full size, idle OpenBMC test BMCs (when the harness has them) the
 daemon's idle CPU, and the snapshot microbenchmark its in-process timings.
 
+With --sel-rate the simulators' system event logs receive entries during
+the window, which the daemon reports; with --baseline-build the same fleet
+is measured first with the daemon of another build (one without SEL
+watching), so that the cost of SEL watching shows as a ratio.
+
 Nothing here asserts a target: the figures and the targets go into a table
 on stdout and into a JSON file.
 """
@@ -28,6 +33,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -387,6 +393,74 @@ def stop_kestrel(k):
     return status
 
 
+class SelWriter:
+    """Writes `rate` SEL entries per node per minute into the simulators
+    through their consoles, spread evenly, until stopped: a correctable ECC
+    error (a warning: logged, not mailed) of a memory sensor the SDRs do not
+    describe, so that the daemon decodes and names each one."""
+
+    def __init__(self, sims, rate):
+        self.sims = list(sims)
+        self.interval = 60.0 / (rate * len(self.sims)) if rate else None
+        self.stopping = threading.Event()
+        self.written = 0
+        self.failed = 0
+        self.thread = None
+
+    def __enter__(self):
+        if self.interval:
+            self.thread = threading.Thread(target=self._run, daemon=True)
+            self.thread.start()
+        return self
+
+    def _run(self):
+        i = 0
+        start = time.monotonic()
+        while not self.stopping.wait(max(0.0, start + i * self.interval
+                                         - time.monotonic())):
+            try:
+                self.sims[i % len(self.sims)].sel_add(
+                    ipmisim.SEL_MEMORY, 0x40, 0)
+                self.written += 1
+            except (OSError, ipmisim.SimError):
+                self.failed += 1
+            i += 1
+
+    def __exit__(self, *exc):
+        self.stopping.set()
+        if self.thread:
+            self.thread.join()
+
+
+def measured_window(n, args, sims, datadir, build=None):
+    """Warm-up and window of one daemon against the fleet; the daemon is
+    left running for the caller (None on its own window's failure)."""
+    saved = os.environ.get("KESTREL_BUILD")
+    if build:
+        os.environ["KESTREL_BUILD"] = build
+    try:
+        k = start_kestrel(datadir, CHASSIS,
+                          cluster_text([s.name for s in sims], "benchnode"),
+                          sims.hosts())
+    finally:
+        if build:
+            os.environ["KESTREL_BUILD"] = saved or ""
+            if saved is None:
+                del os.environ["KESTREL_BUILD"]
+    log("  kestrel%s pid %d; warm-up %d s" % (
+        " (%s)" % build if build else "", k.proc.pid, args.warmup))
+    time.sleep(args.warmup)
+    recs = k.records()
+    answering = sum(1 for r in recs.values() if r["TIME"] and not r["DEAD"])
+    log("  %d/%d nodes answering; measuring %d s" % (answering, n, args.seconds))
+    with SelWriter(sims, args.sel_rate) as writer:
+        window = Window(k.proc.pid, k.nodewatch, args.seconds,
+                        [s.proc.pid for s in sims]).run()
+    window["sel_entries_written"] = writer.written
+    window["sel_entries_failed"] = writer.failed
+    return k, answering, window
+
+
 def live_run(n, args, workroot):
     log("== %d simulated BMCs" % n)
     work = os.path.join(workroot, "n%d" % n)
@@ -396,19 +470,20 @@ def live_run(n, args, workroot):
     result = {"nodes": n, "simulators_start_s": time.monotonic() - t}
     k = None
     try:
-        datadir = os.path.join(work, "data")
-        k = start_kestrel(datadir, CHASSIS,
-                          cluster_text([s.name for s in sims], "benchnode"),
-                          sims.hosts())
-        log("  kestrel pid %d; warm-up %d s" % (k.proc.pid, args.warmup))
-        time.sleep(args.warmup)
-        recs = k.records()
-        result["answering_after_warmup"] = sum(
-            1 for r in recs.values() if r["TIME"] and not r["DEAD"])
-        log("  %d/%d nodes answering; measuring %d s"
-            % (result["answering_after_warmup"], n, args.seconds))
-        result["window"] = Window(k.proc.pid, k.nodewatch, args.seconds,
-                                  [s.proc.pid for s in sims]).run()
+        if args.baseline_build:
+            k, _, result["baseline_window"] = measured_window(
+                n, args, sims, os.path.join(work, "baseline"),
+                args.baseline_build)
+            result["baseline_exit"] = stop_kestrel(k)
+            k = None
+        k, result["answering_after_warmup"], result["window"] = measured_window(
+            n, args, sims, os.path.join(work, "data"))
+        result["sel_events_logged"] = k.stderr().count("Hardware event on ")
+        if args.baseline_build:
+            base = result["baseline_window"]["cpu"]["per_sweep_s_schedstat"]
+            now = result["window"]["cpu"]["per_sweep_s_schedstat"]
+            result["cpu_over_baseline_pct"] = (100.0 * (now - base) / base
+                                               if base else None)
         log("  power commands")
         result["commands"] = command_latency(k, sims, args.commands)
         result["kestrel_exit"] = stop_kestrel(k)
@@ -662,6 +737,11 @@ def targets(res):
             add("%d BMCs: power command %s, pipe to BMC (ms)" % (r["nodes"], q),
                 v, "<= %d" % bound, v is not None and v <= bound)
     for r in res["runs"]:
+        if r.get("cpu_over_baseline_pct") is not None:
+            v = r["cpu_over_baseline_pct"]
+            add("%d BMCs, %s SEL entries/node/min: daemon CPU over the "
+                "baseline build (%%)" % (r["nodes"], fmt(res["config"]["sel_rate"])),
+                v, "<= 10", v <= 10)
         ratio = r.get("cpu_per_sweep_ratio")
         if ratio is not None:
             add("%d BMCs: CPU per sweep, ipmi-sensors / kestrel" % r["nodes"],
@@ -757,6 +837,13 @@ def table(res):
         row("RSS / peak RSS (MiB)", lambda r: "%.1f / %.1f" % (
             r["window"]["memory_kib"]["rss_last"] / 1024,
             r["window"]["memory_kib"]["peak_rss"] / 1024))
+        if res["config"].get("sel_rate"):
+            row("SEL entries written / logged", lambda r: "%d / %d" % (
+                r["window"]["sel_entries_written"], r["sel_events_logged"]))
+        if res["config"].get("baseline_build"):
+            row("baseline CPU per 5 s sweep (ms)", lambda r: 1000 * r[
+                "baseline_window"]["cpu"]["per_sweep_s_schedstat"], 1)
+            row("CPU over baseline (%)", lambda r: r["cpu_over_baseline_pct"], 1)
         row("snapshot p50 (ms)", lambda r: r["window"]["snapshot_latency_ms"]["p50"])
         row("snapshot p99 (ms)", lambda r: r["window"]["snapshot_latency_ms"]["p99"])
         row("command p50 (ms)", lambda r: r["commands"]["latency_ms"]["p50"], 0)
@@ -847,6 +934,12 @@ def main():
                     help="Redfish test BMCs, one of them stalled (0: skip)")
     ap.add_argument("--http", type=int, default=128,
                     help="simulated BMCs scraped over HTTP (0: skip)")
+    ap.add_argument("--sel-rate", type=float, default=0,
+                    help="SEL entries written per node per minute during "
+                    "each window (default 0)")
+    ap.add_argument("--baseline-build",
+                    help="a build directory whose kestrel is measured first "
+                    "against the same fleet, e.g. one without SEL watching")
     ap.add_argument("--out", help="JSON file (default bench/results/<time>.json)")
     ap.add_argument("--keep", action="store_true", help="keep the work directory")
     args = ap.parse_args()
@@ -856,7 +949,8 @@ def main():
            "config": {"nodes": sizes, "seconds": args.seconds,
                       "warmup": args.warmup, "commands": args.commands,
                       "configured": args.configured, "openbmc": args.openbmc,
-                      "build": util.build_dir()},
+                      "build": util.build_dir(), "sel_rate": args.sel_rate,
+                      "baseline_build": args.baseline_build},
            "runs": []}
     workroot = tempfile.mkdtemp(prefix="kestrel-bench-")
     try:

@@ -26,7 +26,7 @@ const char* sshpath = "/usr/bin/ssh";
 
 // Installed by the daemon's start-up before the configuration is read and
 // before any thread starts; read-only after.
-alerthooks alerthook = {nullptr, nullptr, nullptr};
+alerthooks alerthook = {nullptr, nullptr, nullptr, nullptr};
 transport* (*attachtransport)(node* n, time_t readingtime) = nullptr;
 void (*fatalexithook)(int status) = nullptr;
 

@@ -197,6 +197,21 @@ void formatmetrics(const clustersnap& s, bool openmetrics, std::string& out) {
     }
   }
 
+  w.family("kestrel_sel_events", COUNTER,
+           "Entries of the BMC's system event log reported since start, by "
+           "severity.");
+  static const char* const SEVERITY[NUMHWSEVERITIES] = {"info", "warning",
+                                                        "critical"};
+  for (const nodesnap& n : s.nodes) {
+    if (!n.hasevents) continue;
+    for (int sev = 0; sev < NUMHWSEVERITIES; sev++) {
+      w.sample("kestrel_sel_events", "_total");
+      w.label("node", n.name);
+      w.label("severity", SEVERITY[sev]);
+      w.value(static_cast<double>(n.eventcounts[sev]));
+    }
+  }
+
   w.family("kestrel_alerts_pending", GAUGE,
            "Sensors on the pending alert list.");
   w.sample("kestrel_alerts_pending");

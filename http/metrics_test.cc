@@ -83,6 +83,18 @@ TEST(Metrics, ExportsWhatTheNodesHaveAndOnlyThat) {
   size_t upline = out.find('\n', out.find("kestrel_up{node=\"b\""));
   EXPECT_EQ(out.find("node=\"b\"", upline), std::string::npos);
   EXPECT_EQ(out.find("# EOF"), std::string::npos);
+
+  // Event-log counts for the nodes whose transport keeps one.
+  clustersnap s = sample();
+  s.nodes[0].hasevents = true;
+  s.nodes[0].eventcounts[HWEVENT_CRITICAL] = 4;
+  out.clear();
+  formatmetrics(s, false, out);
+  EXPECT_NE(out.find("kestrel_sel_events_total{node=\"rack\\\"1\\\\n\","
+                     "severity=\"critical\"} 4\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("kestrel_sel_events_total{node=\"b\""), std::string::npos);
 }
 
 TEST(Metrics, OpenMetricsNamesCounterAndInfoFamiliesAndEnds) {

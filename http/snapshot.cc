@@ -47,6 +47,7 @@ void takesnapshot(clustersnap& s, time_t now) {
     ns.name = n.name;
     ns.chassis = c->name;
     ns.transport = n.link ? n.link->name() : "";
+    ns.hasevents = n.link && n.link->hardwareevents(&ns.events, ns.eventcounts);
     ns.dead = n.dead;
     ns.power = n.power;
     ns.lastupdate = n.lastupdate;

@@ -9,6 +9,7 @@
 
 #include "model/counters.h"
 #include "model/defines.h"
+#include "model/transport.h"
 
 // Where a node stands in its settling time, after which limits count.
 enum { SETTLE_NONE = 0, SETTLE_RUNNING = 1, SETTLE_DONE = 2 };
@@ -40,6 +41,10 @@ class nodesnap {
   time_t lastupdate;  // 0: no reading
   int settling;       // SETTLE_*
   std::vector<readingsnap> readings;  // fans, temps, volts, discs in order
+  // The hardware events of its BMC's log, when its transport watches one.
+  bool hasevents = false;
+  std::vector<hardwareevent> events;  // the last ones, oldest first
+  unsigned long long eventcounts[NUMHWSEVERITIES] = {};
 };
 
 class chassissnap {

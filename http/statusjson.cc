@@ -8,6 +8,7 @@ const char* const KIND[4] = {"fan", "temperature", "voltage", "discrete"};
 const char* const UNIT[3] = {"\"rpm\"", "\"celsius\"", "\"volts\""};
 const char* const SETTLING[3] = {"none", "settling", "settled"};
 const char* const WORST[5] = {"ok", "warning", "critical", "dead", "off"};
+const char* const SEVERITY[NUMHWSEVERITIES] = {"info", "warning", "critical"};
 const char* const LIMIT[4] = {"critical_low", "warning_low", "warning_high",
                               "critical_high"};
 
@@ -125,6 +126,33 @@ void formatstatusjson(const clustersnap& s, std::string& out) {
       if (!firstreading) out += ',';
       firstreading = false;
       reading(out, r);
+    }
+    out += "],";
+    key(out, "events");
+    if (!n.hasevents) {
+      out += "null}";
+      continue;
+    }
+    out += '[';
+    bool firstevent = true;
+    for (const hardwareevent& e : n.events) {
+      if (!firstevent) out += ',';
+      firstevent = false;
+      out += '{';
+      key(out, "time");
+      appendjsonstring(out, e.time.c_str());
+      out += ',';
+      key(out, "sensor");
+      appendjsonstring(out, e.sensor.c_str());
+      out += ',';
+      key(out, "event");
+      appendjsonstring(out, e.event.c_str());
+      out += ',';
+      key(out, "asserted");
+      boolean(out, e.asserted);
+      out += ",\"severity\":\"";
+      out += SEVERITY[e.severity];
+      out += "\"}";
     }
     out += "]}";
   }

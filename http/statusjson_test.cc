@@ -56,5 +56,17 @@ TEST(StatusJson, GivesEveryNodeAndReadingWithNullForWhatIsMissing) {
       "\"state\":null},"
       "{\"kind\":\"discrete\",\"sensor\":\"PSU1 Status\",\"label\":\"Psu\","
       "\"unit\":null,\"value\":0,\"limits\":null,\"critical\":true,"
-      "\"state\":0}]}]}");
+      "\"state\":0}],\"events\":null}]}");
+
+  // A node whose BMC keeps an event log lists its last entries.
+  s.nodes[0].hasevents = true;
+  s.nodes[0].events = {{"BMC time +12 s", "DIMM \"A\"", "Memory: uncorrectable ECC",
+                        true, HWEVENT_CRITICAL}};
+  out.clear();
+  formatstatusjson(s, out);
+  EXPECT_NE(out.find("\"events\":[{\"time\":\"BMC time +12 s\",\"sensor\":"
+                     "\"DIMM \\\"A\\\"\",\"event\":\"Memory: uncorrectable ECC\","
+                     "\"asserted\":true,\"severity\":\"critical\"}]}"),
+            std::string::npos)
+      << out;
 }

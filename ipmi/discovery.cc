@@ -47,6 +47,7 @@ void domain_open(ipmi_domain_t* domain, int err, unsigned int conn_num,
     printf("ipmi_domain_add_entity_update_handler return error: %d\n", rv);
     return;
   }
+  watchsel(domain);
 
   // Until some node has answered, a connection report says nothing about
   // whether this node answers.
@@ -55,8 +56,8 @@ void domain_open(ipmi_domain_t* domain, int err, unsigned int conn_num,
 }
 
 void domain_up(ipmi_domain_t* domain, void* cb_data) {
-  (void)domain;
   (void)cb_data;
+  selfirstread(domain);
 }
 
 void handle_mc(ipmi_update_e op, ipmi_domain_t* domain, ipmi_mc_t* mc,

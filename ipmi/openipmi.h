@@ -9,6 +9,7 @@
 #include <OpenIPMI/os_handler.h>
 #include <stdarg.h>
 
+#include "ipmi/sel.h"
 #include "model/datastructs.h"
 
 // The OpenIPMI POSIX OS handler, which drives every connection and runs the
@@ -66,6 +67,16 @@ void got_discrete_states(ipmi_sensor_t* sensor, int err,
 bool* ipmi_get_states(ipmi_sensor_t* sensor, ipmi_states_t* states,
                       int& num_states);
 
+// The system event log (ipmi/sel.cc). At every connection report: registers
+// the event handler on the node's domain once and sets its rescan time.
+void watchsel(ipmi_domain_t* domain);
+// The domain is fully up, its log as first read delivered: entries from
+// now on are reported. A BMC without a SEL, or one that refuses to give
+// it, is reported once.
+void selfirstread(ipmi_domain_t* domain);
+// Each SEL entry OpenIPMI has not delivered before.
+void sel_event(ipmi_domain_t* domain, ipmi_event_t* event, void* cb_data);
+
 // The reply to Get Chassis Status; rsp_data is the node.
 void powerstatus(ipmi_mc_t* src, ipmi_msg_t* msg, void* rsp_data);
 
@@ -77,6 +88,8 @@ class ipmi_link : public transport {
   bool poll(node* n) override;
   short command(node* n, int code) override;
   const char* name() const override { return "ipmi"; }
+  bool hardwareevents(std::vector<hardwareevent>* recent,
+                      unsigned long long* counts) override;
 
   bool registermc(ipmi_mc_t* mc);
   // Gives the sensor an entry for every chassis slot of its name.
@@ -93,6 +106,7 @@ class ipmi_link : public transport {
   ipmi_mcid_t mymcid = IPMI_MCID_INVALID;
   sdata_t* mysdatas[MAXIPMISENSORS];
   int sensorcount;
+  selrecord sel;  // the BMC's event log as the daemon has seen it
 };
 
 // Whether a name can serve as the OpenIPMI domain name of a LAN node: every

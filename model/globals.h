@@ -33,6 +33,9 @@ struct alerthooks {
   void (*quiet)(int kind, node* n, int index);
   // Every alert of the node is void (its automatic shutdown has run).
   void (*forget)(node* n);
+  // A critical hardware event, as its logged line: mailed once with the
+  // next alert e-mail; it never shuts a node down.
+  void (*hardware)(const char* line);
 };
 extern alerthooks alerthook;
 

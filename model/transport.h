@@ -7,7 +7,23 @@
 
 #include <time.h>
 
+#include <string>
+#include <vector>
+
 class node;
+
+// Severity classes of a hardware event a BMC logged.
+enum { HWEVENT_INFO = 0, HWEVENT_WARNING = 1, HWEVENT_CRITICAL = 2,
+       NUMHWSEVERITIES = 3 };
+
+// A hardware event in words, as the HTTP endpoints show it.
+struct hardwareevent {
+  std::string time;    // the entry's own time stamp, in words
+  std::string sensor;  // as the BMC names it, or its number and type
+  std::string event;   // sensor type and offset in words
+  bool asserted;
+  int severity;  // HWEVENT_*
+};
 
 class transport {
  public:
@@ -21,6 +37,12 @@ class transport {
   virtual short command(node* n, int code) = 0;
   // The transport as status documents and metrics name it: "ipmi", ...
   virtual const char* name() const = 0;
+  // The last hardware events the BMC logged, oldest first, and the count of
+  // each severity since start (counts[NUMHWSEVERITIES]); false when this
+  // transport watches no event log. Any thread.
+  virtual bool hardwareevents(std::vector<hardwareevent>*, unsigned long long*) {
+    return false;
+  }
 };
 
 // Gives a node whose chassis, name and credentials are set the record of its

@@ -2,7 +2,8 @@
 
 Node i (1-based) is named nodeNN and its BMC listens on 127.0.0.(10+i):623
 (IPMI over LAN, user admin, password secret), with its console on port 9000
-of the same address. MC 20h carries the threshold sensors "CPU Temp" (raw =
+of the same address. Its system event log holds 1000 entries (see
+`emu_variant` for others). MC 20h carries the threshold sensors "CPU Temp" (raw =
 degrees C), "12V" (raw x 0.06 V) and "FAN1" (raw x 50 RPM) and the discrete
 sensors "PSU1 Status" (type 08h) and "CMOS Battery" (type 29h). Chassis
 power goes through tests/assets/ipmi/chassis_control, which keeps the power
@@ -56,6 +57,7 @@ def node_addr(i):
 
 def build_emu(workdir):
     """Compiles the SDR source and writes the simulator's command file."""
+    os.makedirs(workdir, exist_ok=True)
     path = os.path.join(workdir, "node.emu")
     if os.path.exists(path):
         return path
@@ -80,6 +82,31 @@ def build_emu(workdir):
     with open(path, "w") as f:
         f.write(head + "\n".join(lines) + "\n" + tail)
     return path
+
+
+def emu_variant(workdir, name, sel_entries=None, sel_device=True):
+    """A command file like build_emu's with a SEL of `sel_entries` entries,
+    or, with sel_device false, a BMC that has no SEL at all."""
+    text = util.read_text(build_emu(workdir))
+    if not sel_device:
+        text = text.replace(SEL_ENABLE, "").replace(SUPPORT, SUPPORT_NO_SEL)
+    elif sel_entries:
+        text = text.replace(SEL_ENABLE, "sel_enable 0x20 %d 0x0a" % sel_entries)
+    path = os.path.join(workdir, name + ".emu")
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
+# Lines of emu-head.in that emu_variant changes; the support byte's bit 2
+# says the BMC has a SEL.
+SEL_ENABLE = "sel_enable 0x20 1000 0x0a"
+SUPPORT = "0x01   1     0x02  0x9f"
+SUPPORT_NO_SEL = "0x01   1     0x02  0x9b"
+
+# Sensor types and event/reading types of SEL entries.
+SEL_PROCESSOR, SEL_POWER_SUPPLY, SEL_MEMORY = 0x07, 0x08, 0x0c
+SEL_THRESHOLD, SEL_SPECIFIC = 0x01, 0x6f
 
 
 class SimError(RuntimeError):
@@ -118,9 +145,11 @@ class Console:
 
 
 class Sim:
-    """One simulated BMC. Only the process it started is ever signalled."""
+    """One simulated BMC. Only the process it started is ever signalled.
+    With `persist` it keeps its state, its SEL among it, across restarts,
+    like a real BMC."""
 
-    def __init__(self, index, workdir, emu):
+    def __init__(self, index, workdir, emu, persist=False):
         self.index = index
         self.name = node_name(index)
         self.addr = node_addr(index)
@@ -129,6 +158,7 @@ class Sim:
         self.emu = emu
         self.proc = None
         self.console = None
+        self.persist = persist
         os.makedirs(self.statedir, exist_ok=True)
         self.conf = os.path.join(self.dir, "lan.conf")
         with open(os.path.join(ASSETS, "lan.conf.in")) as f:
@@ -146,7 +176,8 @@ class Sim:
         persist = os.path.join(self.dir, "persist")
         os.makedirs(persist, exist_ok=True)
         self.proc = subprocess.Popen(
-            ["ipmi_sim", "-c", self.conf, "-f", self.emu, "-s", persist, "-p", "-n"],
+            ["ipmi_sim", "-c", self.conf, "-f", self.emu, "-s", persist, "-n"]
+            + ([] if self.persist else ["-p"]),
             stdin=subprocess.DEVNULL, stdout=log, stderr=log,
             preexec_fn=lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN))
         log.close()
@@ -201,6 +232,22 @@ class Sim:
         """Sets or clears one state bit of a discrete sensor."""
         self._console().cmd("sensor_set_bit 0x20 0 %d %d %d 1"
                             % (sensor, bit, 1 if value else 0))
+
+    def sel_add(self, sensor_type, sensor, offset, event_type=SEL_SPECIFIC,
+                asserted=True):
+        """Writes a system event record into the SEL; the simulator stamps
+        it with its own clock (seconds since the machine booted)."""
+        direction = event_type | (0 if asserted else 0x80)
+        self._console().cmd(
+            "sel_add 0x20 0x02 0 0 0 0 0x20 0 0x04 %d %d %d %d 0xff 0xff"
+            % (sensor_type, sensor, direction, offset))
+
+    def ipmitool(self, *args):
+        """Runs ipmitool against this BMC over the LAN; its output."""
+        return subprocess.run(
+            ["ipmitool", "-I", "lanplus", "-C", "3", "-H", self.addr,
+             "-U", USER, "-P", PASSWORD] + list(args),
+            capture_output=True, text=True, check=True, timeout=30).stdout
 
     # -- chassis -------------------------------------------------------------
     def chassis_log(self):
