@@ -24,7 +24,10 @@
 //                                        "warning_high", "critical_high"}
 //                                       or null (discrete),
 //                             "critical": bool (discrete only),
-//                             "state": limitstate() or null}]}]}
+//                             "state": limitstate() or null}],
+//               "events": null (no event log) or [{"time", "sensor",
+//                             "event", "asserted", "severity": "info" |
+//                             "warning" | "critical"}], oldest first}]}
 // Nodes in cluster-file order, readings in chassis order. "state" is given
 // whenever the value is; the daemon acts on it only once "settling" is
 // "settled".
