@@ -133,7 +133,7 @@ HTTP_LISTEN = "127.0.0.1:8080"
 
 
 def rf_sensors():
-    """The Redfish BMC's sensors, in the harness's spec form."""
+    """The Redfish BMC's sensors, as the harness takes them."""
     return [redfish.sensor("fan", "Fan0", 6800),
             redfish.sensor("temp", "CPU1 Temp", 44.0),
             redfish.sensor("volt", "P12V", 12.02),

@@ -20,7 +20,6 @@ import json
 import os
 import signal
 import socket
-import socketserver
 import ssl
 import subprocess
 import sys
@@ -31,7 +30,7 @@ from http.server import BaseHTTPRequestHandler
 if __package__ in (None, ""):
     sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(
         os.path.abspath(__file__)))))
-from tests.harness import util  # noqa: E402
+from tests.harness import tlspeer, util  # noqa: E402
 
 PYTHON = "/usr/bin/python3"
 UNITS = {
@@ -60,17 +59,6 @@ def reply(data, status="ok", message="200 OK"):
 def error_reply(description, message):
     return reply({"description": description}, "error", message)
 
-
-def make_certificate(directory, common_name):
-    """Makes a self-signed certificate and key; returns their paths."""
-    cert = os.path.join(directory, "bmc-cert.pem")
-    key = os.path.join(directory, "bmc-key.pem")
-    subprocess.run(
-        ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-         "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
-         "-subj", "/CN=%s" % common_name, "-keyout", key, "-out", cert],
-        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return cert, key
 
 
 # ---------------------------------------------------------------------------
@@ -268,37 +256,10 @@ class Handler(BaseHTTPRequestHandler):
         }
 
 
-class TlsServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
-    allow_reuse_address = True
-    daemon_threads = True
-
+class TlsServer(tlspeer.TlsServer):
     def __init__(self, address, state, context):
         self.state = state
-        self.context = context
-        self.held = []  # connections accepted while stalled
-        super().__init__(address, Handler)
-
-    def finish_request(self, request, client_address):
-        if self.state.stall == "accept":
-            # Accepts the connection and never says a word, not even TLS.
-            self.held.append(request)
-            self.state.unstall.wait()
-            return
-        request.settimeout(30)
-        try:
-            tls = self.context.wrap_socket(request, server_side=True)
-        except (ssl.SSLError, OSError):
-            return
-        try:
-            Handler(tls, client_address, self)
-        except (ssl.SSLError, OSError):
-            pass
-        finally:
-            try:
-                tls.close()
-            except OSError:
-                pass
-
+        super().__init__(address, Handler, state, context)
 
 def serve_control(state, path):
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
@@ -347,7 +308,7 @@ class TestBmc:
         self.address = address
         self.control_path = os.path.join(self.dir, "control.sock")
         self.log_path = os.path.join(self.dir, "requests.log")
-        cert, key = make_certificate(self.dir, name + "-ipmi")
+        cert, key = tlspeer.make_certificate(self.dir, [name])
         self.config = {
             "address": address, "port": 443, "cert": cert, "key": key,
             "user": user, "password": password, "power": power,

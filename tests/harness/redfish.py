@@ -26,7 +26,6 @@ import os
 import re
 import signal
 import socket
-import socketserver
 import ssl
 import struct
 import subprocess
@@ -38,7 +37,7 @@ from http.server import BaseHTTPRequestHandler
 if __package__ in (None, ""):
     sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(
         os.path.abspath(__file__)))))
-from tests.harness import util  # noqa: E402
+from tests.harness import tlspeer, util  # noqa: E402
 
 PYTHON = "/usr/bin/python3"
 SESSIONS = "/redfish/v1/SessionService/Sessions"
@@ -64,19 +63,6 @@ RESET_EFFECT = {"On": "On", "ForceOn": "On", "ForceOff": "Off",
 HUGE = 100 * 1024 * 1024
 
 
-def make_certificate(directory, names):
-    """A self-signed certificate for every `<name>-ipmi`; returns its paths."""
-    cert = os.path.join(directory, "bmc-cert.pem")
-    key = os.path.join(directory, "bmc-key.pem")
-    san = ",".join("DNS:%s-ipmi" % n for n in names)
-    subprocess.run(
-        ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-         "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
-         "-subj", "/CN=%s-ipmi" % names[0], "-addext", "subjectAltName=" + san,
-         "-keyout", key, "-out", cert],
-        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return cert, key
-
 
 def error_body(code, message):
     return {"error": {"code": "Base.1.13.%s" % code, "message": message,
@@ -92,16 +78,16 @@ def error_body(code, message):
 class Bmc:
     """One BMC: its resources, sessions and faults; guarded by `lock`."""
 
-    def __init__(self, spec, logdir):
+    def __init__(self, conf, logdir):
         self.lock = threading.Lock()
-        self.name = spec["name"]
-        self.flavour = spec.get("flavour", "dmtf")
+        self.name = conf["name"]
+        self.flavour = conf.get("flavour", "dmtf")
         self.system, self.chassis, allowed = FLAVOURS[self.flavour]
-        self.allowed = spec.get("allowed", allowed)
-        self.user = spec.get("user", "admin")
-        self.password = spec.get("password", "secret")
-        self.power = spec.get("power", "On")
-        self.sensors = {s["name"]: dict(s) for s in spec.get("sensors", [])}
+        self.allowed = conf.get("allowed", allowed)
+        self.user = conf.get("user", "admin")
+        self.password = conf.get("password", "secret")
+        self.power = conf.get("power", "On")
+        self.sensors = {s["name"]: dict(s) for s in conf.get("sensors", [])}
         self.sessions = {}  # token -> session id
         self.max_sessions = 0
         self.next_session = 1
@@ -110,7 +96,7 @@ class Bmc:
         self.unstall = threading.Event()
         self.fault = None  # None, "reset" or a malformed-body kind
         self.logpath = (os.path.join(logdir, "requests-%s.log" % self.name)
-                        if spec.get("log", True) else None)
+                        if conf.get("log", True) else None)
 
     def record(self, entry):
         if self.logpath:
@@ -435,37 +421,10 @@ class Handler(BaseHTTPRequestHandler):
         return 405, error_body("OperationNotAllowed", "Not allowed"), []
 
 
-class TlsServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
-    allow_reuse_address = True
-    daemon_threads = True
-
+class TlsServer(tlspeer.TlsServer):
     def __init__(self, address, bmc, context):
         self.bmc = bmc
-        self.context = context
-        self.held = []  # connections accepted while stalled
-        super().__init__(address, Handler)
-
-    def finish_request(self, request, client_address):
-        if self.bmc.stall == "accept":
-            # Accepts the connection and never says a word, not even TLS.
-            self.held.append(request)
-            self.bmc.unstall.wait()
-            return
-        request.settimeout(30)
-        try:
-            tls = self.context.wrap_socket(request, server_side=True)
-        except (ssl.SSLError, OSError):
-            return
-        try:
-            Handler(tls, client_address, self)
-        except (ssl.SSLError, OSError):
-            pass
-        finally:
-            try:
-                tls.close()
-            except OSError:
-                pass
-
+        super().__init__(address, Handler, bmc, context)
 
 def serve_control(bmcs, path):
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
@@ -490,10 +449,10 @@ def main(config_path):
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(config["cert"], config["key"])
     bmcs = {}
-    for spec in config["bmcs"]:
-        bmc = Bmc(spec, config["dir"])
+    for conf in config["bmcs"]:
+        bmc = Bmc(conf, config["dir"])
         bmcs[bmc.name] = bmc
-        server = TlsServer((spec["address"], spec.get("port", 443)), bmc, context)
+        server = TlsServer((conf["address"], conf.get("port", 443)), bmc, context)
         threading.Thread(target=server.serve_forever, daemon=True).start()
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     serve_control(bmcs, config["control"])
@@ -504,7 +463,7 @@ def main(config_path):
 # ---------------------------------------------------------------------------
 
 def sensor(kind, name, value, **extra):
-    """A sensor spec: kind "temp", "volt", "fan" or "psu" (health only)."""
+    """A sensor conf: kind "temp", "volt", "fan" or "psu" (health only)."""
     return dict(extra, kind=kind, name=name, value=value)
 
 
@@ -519,7 +478,7 @@ class Fleet:
         os.makedirs(self.dir, exist_ok=True)
         self.specs = {s["name"]: s for s in specs}
         self.control_path = os.path.join(self.dir, "control.sock")
-        self.cert, self.key = make_certificate(self.dir, list(self.specs))
+        self.cert, self.key = tlspeer.make_certificate(self.dir, list(self.specs))
         self.proc = None
 
     def start(self):
@@ -565,8 +524,8 @@ class TestBmc(Fleet):
 
     __test__ = False
 
-    def __init__(self, workdir, name, address, flavour="dmtf", **spec):
-        super().__init__(workdir, [dict(spec, name=name, address=address,
+    def __init__(self, workdir, name, address, flavour="dmtf", **conf):
+        super().__init__(workdir, [dict(conf, name=name, address=address,
                                         flavour=flavour)], tag=name)
         self.name = name
 
