@@ -88,7 +88,7 @@ def test_the_confined_daemon_does_all_its_work(tmp_path):
                            args=["-d", "-p", datadir],
                            wrapper=confined.wrapper() + FAST,
                            ssh_extra=PROBE.format(out=probe)).start()
-        k.wait_ready()
+        k.wait_ready(timeout=60)  # slow under a sanitizer and a busy machine
 
         summary = os.stat(k.autonodeconf)  # chown needs CAP_CHOWN
         assert (stat.S_IMODE(summary.st_mode), summary.st_gid) == (
