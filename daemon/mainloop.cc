@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
@@ -34,7 +35,7 @@ constexpr int TURNSPERNODE = 20;
 constexpr long EVENTPHASEBUDGET_US = 500000;
 constexpr long TURNWAIT_US = 500000;
 // Between two passes.
-constexpr useconds_t PASSGAP_US = 50000;
+constexpr long PASSGAP_US = 50000;
 
 // The command pipe's entry in the event loop, so that a command written
 // while the daemon waits is executed at once.
@@ -180,6 +181,8 @@ void runmainloop() {
   for (;;) {
     mycluster.process();
     runeventphase(steps, EVENTPHASEBUDGET_US);
-    usleep(PASSGAP_US);
+    // The pause between passes waits in the event loop as well, so that a
+    // command written meanwhile is acted on at once.
+    runeventphase(INT_MAX, PASSGAP_US);
   }
 }
