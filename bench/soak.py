@@ -521,6 +521,8 @@ class Soak:
                 "after_warmup_max": max(vals) if vals else None,
                 "last": vals[-1] if vals else None,
                 "slope_per_hour": slope(ts, vals),
+                # Allocator warm-up flattens out; a leak keeps its slope.
+                "slope_last_half_per_hour": slope(ts[len(ts) // 2:], vals[len(vals) // 2:]),
                 "growth": (median(vals[-fifth:]) - median(vals[:fifth])
                            if len(vals) >= 2 else None),
             }
@@ -740,14 +742,15 @@ def table(res):
                                          r["settle_s"], r["nodes"],
                                          res["config"]["warmup"]), ""]
     res_ = r["resources"]
-    lines.append("%-10s %9s %9s %9s %9s %12s %9s" % ("resource", "first", "min*", "max*",
-                                                    "last", "slope/h*", "growth*"))
+    lines.append("%-10s %9s %9s %9s %9s %10s %12s %9s" % (
+        "resource", "first", "min*", "max*", "last", "slope/h*", "2nd half/h", "growth*"))
     for key, label in (("rss_kib", "RSS MiB"), ("fds", "fds"), ("threads", "threads")):
         x = res_[key]
-        lines.append("%-10s %9s %9s %9s %9s %12s %9s" % (
+        lines.append("%-10s %9s %9s %9s %9s %10s %12s %9s" % (
             label, fmt(x["first"], 1), fmt(x["after_warmup_min"], 1),
             fmt(x["after_warmup_max"], 1), fmt(x["last"], 1),
-            fmt(x["slope_per_hour"], 2), fmt(x["growth"], 1)))
+            fmt(x["slope_per_hour"], 2), fmt(x["slope_last_half_per_hour"], 2),
+            fmt(x["growth"], 1)))
     lines.append("  (* after the warm-up; %d samples, one per %d s)"
                  % (res_["samples"], RESOURCES_EVERY))
     lines.append("")
