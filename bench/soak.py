@@ -176,8 +176,7 @@ def start_redfish(work):
     if redfish is None:
         return "no tests/harness/redfish.py (Redfish transport not on this branch)"
     specs = [dict(name="rf%02d" % i, address="127.3.0.%d" % i, flavour="dmtf",
-                  user="admin", password="secret",
-                  sensors=[redfish.sensor("fan", "Fan0", 7200),
+                  log=False, sensors=[redfish.sensor("fan", "Fan0", 7200),
                            redfish.sensor("temp", "CPU1 Temp", 45.125),
                            redfish.sensor("volt", "P12V", 12.25)])
              for i in range(1, TLS_COUNT + 1)]
