@@ -12,7 +12,9 @@ Run as a program it is one BMC on one loopback address (port 443), with a
 self-signed certificate made by `openssl` at test time. The test drives it
 through `TestBmc`: a Unix control socket changes its state (power, sensor
 values, session expiry, refused logins, stalls), and every request it
-receives is appended to a JSON-lines log that the test reads.
+receives is appended to a JSON-lines log that the test reads. Faults for
+the soak: `fault="reset"` drops each request's connection with a TCP reset,
+`fault="truncated"` or `"garbage"` answers 200 with a malformed body.
 """
 
 import base64
@@ -21,6 +23,7 @@ import os
 import signal
 import socket
 import ssl
+import struct
 import subprocess
 import sys
 import threading
@@ -45,6 +48,11 @@ CHASSIS_TRANSITION = ("/xyz/openbmc_project/state/chassis0/attr/"
                       "RequestedPowerTransition")
 CHASSIS_STATE = "/xyz/openbmc_project/state/chassis0"
 SENSORS = "/xyz/openbmc_project/sensors/"
+# Malformed bodies: a reply cut in half, and what a crashed web server sends.
+MALFORMED = {
+    "truncated": lambda text: text[:len(text) // 2],
+    "garbage": lambda text: "\x00\xff<html>Service Unavailable</html>",
+}
 
 
 def dumps(obj):
@@ -78,6 +86,7 @@ class State:
         self.epoch = 0
         self.refuse_login = False
         self.stall = None  # None, "accept" (no TLS handshake) or "reply"
+        self.fault = None  # None, "reset" or a key of MALFORMED
         self.unstall = threading.Event()
         self.logpath = config["log"]
 
@@ -117,6 +126,8 @@ class State:
                 self.refuse_login = bool(command["refuse_login"])
             if "password" in command:
                 self.password = command["password"]
+            if "fault" in command:
+                self.fault = command["fault"]
             if "stall" in command:
                 self.stall = command["stall"]
                 if self.stall:
@@ -156,8 +167,16 @@ class Handler(BaseHTTPRequestHandler):
             state.unstall.wait()
             self.close_connection = True
             return
+        if state.fault == "reset":
+            # Closing with a zero linger time sends RST instead of FIN.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.close_connection = True
+            return
         status, text, extra = self.route(state, method, body, cookie)
-        payload = text.encode()
+        if state.fault in MALFORMED and self.path != "/login":
+            text = MALFORMED[state.fault](text)
+        payload = text.encode("utf-8", "surrogateescape")
         self.send_response(status)
         self.send_header("Content-Type", "application/json")
         self.send_header("Content-Length", str(len(payload)))

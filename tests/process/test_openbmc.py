@@ -258,6 +258,33 @@ def test_a_stalled_bmc_holds_up_neither_start_up_nor_other_nodes(
     assert k.running()
 
 
+def test_reset_connections_and_malformed_bodies_pass_for_no_reading(
+        start_kestrel, bmcs):
+    bad = bmcs("bmc02", "127.0.0.29")
+    k = start_kestrel(CHASSIS, cluster(("bmc02", "root 0penBmc")),
+                      hosts={"bmc02": "127.0.0.29"}).wait_ready()
+    wait_record(k, "bmc02", reading, what="readings before the faults")
+    for fault in ("reset", "truncated", "garbage"):
+        before = len(k.stderr())
+        bad.control(fault=fault)
+        t0 = time.time()
+
+        def checked():
+            rec = k.records()["bmc02"]
+            # Each value the last good one or none at all, never one made up
+            # from half a reply.
+            assert all(got in (want, 0) for key, values in READINGS.items()
+                       for got, want in zip(rec[key], values)), (fault, rec)
+            return len([r for r in bad.requests() if r["t"] > t0]) >= 8
+        util.wait_until(checked, 30, interval=0.5,
+                        what="two readouts under %s" % fault)
+        assert "on bmc02" in k.stderr()[before:], fault  # each fault is noticed
+        bad.control(fault=None)
+        wait_record(k, "bmc02", lambda r: reading(r) and r["TIME"] > t0 + 1,
+                    timeout=30, what="readings after %s" % fault)
+    assert k.running()
+
+
 def test_ipmi_and_openbmc_nodes_are_watched_side_by_side(
         start_kestrel, bmcs, tmp_path):
     sims = ipmisim.SimSet(str(tmp_path / "sims"), 1)
