@@ -54,7 +54,7 @@ def fleets(tmp_path):
         f.stop()
 
 
-def spec(name, **extra):
+def bmcconf(name, **extra):
     return dict(dict(name=name, address=ADDRESSES.get(name, extra.get(
         "address")), flavour=FLAVOURS.get(name, "dmtf"), sensors=SENSORS),
         **extra)
@@ -90,7 +90,7 @@ def switchyard(k, *args):
 
 def test_three_layouts_give_bound_readings_with_the_fewest_requests(
         start_kestrel, fleets):
-    f = fleets([spec("mock"), spec("web"), spec("drac")])
+    f = fleets([bmcconf("mock"), bmcconf("web"), bmcconf("drac")])
     k = start_kestrel(CHASSIS + BMCWEB_CHASSIS, cluster("mock", "web", "drac"),
                       hosts=ADDRESSES).wait_ready()
     for name in ADDRESSES:
@@ -152,7 +152,7 @@ def test_three_layouts_give_bound_readings_with_the_fewest_requests(
 
 def test_switchyard_power_requests_arrive_as_reset_types(start_kestrel, fleets):
     # bmcweb's allowed values without ForceRestart: the nearest is sent.
-    f = fleets([spec("mock"), spec("web", allowed=[
+    f = fleets([bmcconf("mock"), bmcconf("web", allowed=[
         "On", "ForceOff", "GracefulShutdown", "PowerCycle"])])
     k = start_kestrel(CHASSIS + BMCWEB_CHASSIS, cluster("mock", "web"),
                       hosts=ADDRESSES).wait_ready()
@@ -180,7 +180,7 @@ def test_switchyard_power_requests_arrive_as_reset_types(start_kestrel, fleets):
 
 def test_an_expired_token_is_renewed_with_one_session_and_none_after_stop(
         start_kestrel, fleets):
-    f = fleets([spec("mock"), spec("web")])
+    f = fleets([bmcconf("mock"), bmcconf("web")])
     k = start_kestrel(CHASSIS + BMCWEB_CHASSIS, cluster("mock", "web"),
                       hosts=ADDRESSES).wait_ready()
     for name in ("mock", "web"):
@@ -211,7 +211,7 @@ def test_stalled_resetting_and_malformed_bmcs_hold_up_nobody(
         start_kestrel, fleets):
     names = ["good", "stall", "bad"]
     addrs = {"good": "127.0.0.51", "stall": "127.0.0.52", "bad": "127.0.0.53"}
-    f = fleets([spec(n, address=addrs[n]) for n in names])
+    f = fleets([bmcconf(n, address=addrs[n]) for n in names])
     k = start_kestrel(CHASSIS, cluster(*names), hosts=addrs).wait_ready()
     for name in names:
         wait_record(k, name, reading, what="readings")
@@ -247,8 +247,8 @@ def test_stalled_resetting_and_malformed_bmcs_hold_up_nobody(
 
 def test_tls_ca_checks_redfish_and_openbmc_certificates(
         start_kestrel, fleets, tmp_path):
-    trusted = fleets([spec("mock")], tag="trusted")
-    other = fleets([spec("web")], tag="other")
+    trusted = fleets([bmcconf("mock")], tag="trusted")
+    other = fleets([bmcconf("web")], tag="other")
     obmc = OpenBmc(str(tmp_path), "obmc", "127.0.0.44").start()
     try:
         chassis = CHASSIS + BMCWEB_CHASSIS + "$CHASSISTYPE o\n$$OPENBMC\n\n"
@@ -277,7 +277,7 @@ def test_a_critical_reading_mails_and_shuts_down_with_forceoff(
     try:
         hot = [dict(s, value=95) if s["name"] == "CPU1 Temp" else s
                for s in SENSORS]
-        f = fleets([spec("mock", sensors=hot)])
+        f = fleets([bmcconf("mock", sensors=hot)])
         daemon.write_config(datadir, CHASSIS, cluster("mock") + (
             "$ENABLE_ALERTS yes\n$ENABLE_SHUTDOWNS yes\n$EMAIL_TO ops@example.org"
             "\n$EMAIL_FROM kestrel@example.org\n$EMAIL_SERVER %s\n"
