@@ -30,4 +30,8 @@ scripts/check-install-list.sh build
 (cd build-asan && ctest --output-on-failure --no-tests=error -j "$jobs")
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure --no-tests=error -j "$jobs")
 scripts/fuzz.sh 20
-KESTREL_BUILD=$PWD/build-asan scripts/process-tests.sh -v
+# The confined-service scenario runs in a session of its own: after the rest
+# of the suite in one session its daemon has twice failed to start in time,
+# while alone it passes (not yet understood).
+KESTREL_BUILD=$PWD/build-asan scripts/process-tests.sh -v -k "not test_service"
+KESTREL_BUILD=$PWD/build-asan scripts/process-tests.sh -v -k test_service
