@@ -10,10 +10,11 @@ gain one that the daemon was never run under.
 
 The daemon is reached through a chain of programs that each exec the next,
 so it keeps the PID the harness started (tests/harness/daemon.py):
-  unshare --uts --ipc -> this file "mounts" -> setpriv -> this file
-  "seccomp" -> the daemon
-Both stages of this file take their settings as one JSON argument: the
-"mounts" stage hides the directory the JSON file would be in.
+  unshare --uts --ipc -> python3 -c <this file> mounts -> setpriv ->
+  python3 -c <this file> seccomp -> the daemon
+Both stages take this file's code and their settings as arguments, never as
+paths: the "mounts" stage may hide the directories that hold them (a
+checkout under /tmp or /home, the test's own directory).
 """
 
 import ctypes
@@ -307,9 +308,13 @@ class Confinement:
 
     def wrapper(self):
         """The programs to put before the daemon's command line."""
-        me = os.path.abspath(__file__)
+        # Each stage gets this file's code as an argument, not its path:
+        # the mounts stage may cover the directory it lies in (a checkout
+        # under /tmp or /home), and the seccomp stage runs after it.
+        with open(__file__) as f:
+            me = ["-c", f.read()]
         chain = ["unshare"] + self.unshare + [
-            PYTHON, me, "mounts", json.dumps(self.mounts_plan()), "--"]
+            PYTHON] + me + ["mounts", json.dumps(self.mounts_plan()), "--"]
         setpriv = ["setpriv"]
         if self.nnp:
             setpriv.append("--no-new-privs")
@@ -317,7 +322,7 @@ class Confinement:
             kept = self.bounding - self.dropped
             setpriv += ["--inh-caps=-all", "--bounding-set=" + ",".join(
                 ["-all"] + ["+" + c[4:].lower() for c in sorted(kept)])]
-        return chain + setpriv + ["--", PYTHON, me, "seccomp",
+        return chain + setpriv + ["--", PYTHON] + me + ["seccomp",
                                   json.dumps(self.seccomp_plan()), "--"]
 
 
