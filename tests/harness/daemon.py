@@ -21,6 +21,22 @@ exit 0
 """
 
 
+# The daemons started since the last forget_started(), for time-out messages.
+STARTED = []
+STDERR_TAIL = 3000  # characters of a daemon's stderr in a time-out message
+
+
+def describe_started():
+    return "\n".join(k.describe() for k in STARTED)
+
+
+def forget_started():
+    del STARTED[:]
+
+
+util.TIMEOUT_NOTES.append(describe_started)
+
+
 def write_config(datadir, chassis_text, cluster_text):
     os.makedirs(datadir, exist_ok=True)
     with open(os.path.join(datadir, "chassis.dat"), "w") as f:
@@ -66,6 +82,18 @@ class Kestrel:
     def stderr(self):
         return util.read_text(self.stderr_path)
 
+    def describe(self):
+        """Whether the daemon still runs and the tail of its stderr."""
+        if self.proc is None:
+            state = "not started"
+        elif self.proc.poll() is None:
+            state = "still running (PID %d)" % self.proc.pid
+        else:
+            state = "exited with status %d" % self.proc.returncode
+        tail = self.stderr()[-STDERR_TAIL:]
+        return "kestrel in %s: %s; its stderr %s:\n%s" % (
+            self.datadir, state, "ends" if tail else "is empty", tail)
+
     def stdout(self):
         return util.read_text(self.stdout_path)
 
@@ -106,6 +134,7 @@ class Kestrel:
             stdout=out, stderr=err, stdin=subprocess.DEVNULL, env=env)
         out.close()
         err.close()
+        STARTED.append(self)
         return self
 
     def wait_exit(self, timeout=20):
@@ -134,7 +163,8 @@ class Kestrel:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             self.proc.wait()
-            raise
+            raise util.timed_out("kestrel did not end within %.1f s of signal %d"
+                                 % (timeout, sig))
 
     # -- pipes ---------------------------------------------------------------
     def snapshot(self, timeout=10):
@@ -146,7 +176,8 @@ class Kestrel:
                 break
             except FileNotFoundError:
                 if time.monotonic() > deadline:
-                    raise
+                    raise util.timed_out("no %s after %.1f s" % (
+                        self.nodewatch, timeout))
                 time.sleep(0.05)
         os.set_blocking(fd, True)
         chunks = []

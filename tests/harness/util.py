@@ -20,6 +20,18 @@ def binary(name):
     return path
 
 
+# Callables whose text is added to every time-out's message: the harness's
+# daemon module registers one that tells how each daemon of the test fares,
+# so that a wait that failed explains itself.
+TIMEOUT_NOTES = []
+
+
+def timed_out(text):
+    """An AssertionError for a wait that ran out, with the notes."""
+    notes = [note() for note in TIMEOUT_NOTES]
+    return AssertionError("\n".join([text] + [n for n in notes if n]))
+
+
 def wait_until(predicate, timeout, interval=0.05, what="condition"):
     """Polls predicate until it returns a true value; returns that value."""
     deadline = time.monotonic() + timeout
@@ -28,7 +40,7 @@ def wait_until(predicate, timeout, interval=0.05, what="condition"):
         if value:
             return value
         if time.monotonic() >= deadline:
-            raise AssertionError("timed out after %.1f s waiting for %s" % (timeout, what))
+            raise timed_out("timed out after %.1f s waiting for %s" % (timeout, what))
         time.sleep(interval)
 
 
