@@ -8,6 +8,19 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspa
 from tests.harness import daemon  # noqa: E402
 
 
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "quick: a fast scenario of scripts/test.sh --quick")
+
+
+@pytest.fixture(autouse=True)
+def daemons_of_this_test():
+    """A time-out describes only the daemons that its own test started."""
+    daemon.forget_started()
+    yield
+    daemon.forget_started()
+
+
 @pytest.fixture
 def datadir(tmp_path):
     d = tmp_path / "data"

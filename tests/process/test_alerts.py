@@ -39,6 +39,7 @@ def smtp_server(tmp_path):
         s.stop()
 
 
+@pytest.mark.quick
 def test_test_email_reaches_every_recipient_with_the_exact_text(
         smtp_server, start_kestrel):
     server = smtp_server()

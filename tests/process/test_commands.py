@@ -9,7 +9,11 @@ import os
 import stat
 import time
 
+import pytest
+
 from tests.harness import util
+
+pytestmark = pytest.mark.quick  # all fast: in scripts/test.sh --quick
 
 CHASSIS = "$CHASSISTYPE plain\n$$FANCOUNT 0\n\n"
 OPS = {"$DO_POWER_ON": "on", "$DO_POWER_OFF": "off", "$DO_RESET": "reset"}

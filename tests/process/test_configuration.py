@@ -10,6 +10,8 @@ import pytest
 
 from tests.harness import daemon
 
+pytestmark = pytest.mark.quick  # all fast: in scripts/test.sh --quick
+
 CHASSIS = ("$CHASSISTYPE typeA\n$$FANCOUNT 2\n$$TEMPCOUNT 1\n$$VOLTCOUNT 1\n"
            "$$DISCCOUNT 1\n"
            "$$FAN1 FAN1 Fan1 500 1000 20000 25000\n"

@@ -68,6 +68,7 @@ def reading(rec):
         rec[k] == v for k, v in READINGS.items())
 
 
+@pytest.mark.quick
 def test_login_cookie_and_scaled_readings(start_kestrel, bmcs):
     bmc = bmcs("bmc01", "127.0.0.21")
     k = start_kestrel(CHASSIS, cluster(("bmc01", "root 0penBmc")),
@@ -184,6 +185,7 @@ def test_refused_login_at_start_recovers_once_the_bmc_accepts(
     wait_record(k, "bmc01", reading, timeout=30, what="recovery")
 
 
+@pytest.mark.quick
 def test_credentials_are_escaped_in_the_login_body(start_kestrel, bmcs):
     # The cluster file drops double quotes, but a backslash or a tab reaches
     # the password as it stands.

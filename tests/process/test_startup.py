@@ -4,7 +4,11 @@ import os
 import signal
 import subprocess
 
+import pytest
+
 from tests.harness import util
+
+pytestmark = pytest.mark.quick  # all fast: in scripts/test.sh --quick
 
 
 def run_kestrel(*args):

@@ -5,7 +5,11 @@ import shutil
 import subprocess
 import time
 
+import pytest
+
 from tests.harness import util
+
+pytestmark = pytest.mark.quick  # all fast: in scripts/test.sh --quick
 
 USAGE_OPTIONS = (
     "  -h  --help             Display this usage information\n"

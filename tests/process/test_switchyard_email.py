@@ -3,7 +3,11 @@ SMTP server."""
 
 import subprocess
 
+import pytest
+
 from tests.harness import smtp, util
+
+pytestmark = pytest.mark.quick  # all fast: in scripts/test.sh --quick
 
 
 def test_a_test_email_request_reaches_the_smtp_server(tmp_path, start_kestrel):
