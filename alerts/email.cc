@@ -238,6 +238,10 @@ void* email::send(outgoingmail* job) {
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, EMAILTIMEOUTMS);
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    // Mail goes straight to the configured server, never through a proxy
+    // named in the environment, and only as mail.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
     curl_easy_setopt(curl, CURLOPT_MAIL_FROM, job->from.c_str());
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, curlDiscardWriteback);

@@ -1,5 +1,8 @@
 #include "config/tls.h"
 
+#include <stdio.h>
+#include <strings.h>
+
 #include <string>
 
 namespace {
@@ -8,6 +11,27 @@ namespace {
 // afterwards.
 std::string cafile;
 
+// One part of a parsed URL, "" when it has none.
+std::string part(CURLU* u, CURLUPart which, unsigned flags = 0) {
+  char* text = nullptr;
+  if (curl_url_get(u, which, &text, flags) != CURLUE_OK) return "";
+  std::string out = text;
+  curl_free(text);
+  return out;
+}
+
+// Whether `u` lies at the origin of `base` and carries no credentials.
+bool sameorigin(CURLU* base, CURLU* u) {
+  return part(u, CURLUPART_SCHEME) == "https" &&
+         strcasecmp(part(u, CURLUPART_HOST).c_str(),
+                    part(base, CURLUPART_HOST).c_str()) == 0 &&
+         part(u, CURLUPART_PORT, CURLU_DEFAULT_PORT) ==
+             part(base, CURLUPART_PORT, CURLU_DEFAULT_PORT) &&
+         part(u, CURLUPART_USER).empty() &&
+         part(u, CURLUPART_PASSWORD).empty() &&
+         part(u, CURLUPART_OPTIONS).empty();
+}
+
 }  // namespace
 
 void settlscafile(const char* path) { cafile = path; }
@@ -15,6 +39,11 @@ void settlscafile(const char* path) { cafile = path; }
 const char* tlscafile() { return cafile.c_str(); }
 
 void settlsoptions(CURL* c) {
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https");
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  // "" overrides https_proxy, all_proxy and their kin.
+  curl_easy_setopt(c, CURLOPT_PROXY, "");
   if (cafile.empty()) {
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);
@@ -23,4 +52,53 @@ void settlsoptions(CURL* c) {
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(c, CURLOPT_CAINFO, cafile.c_str());
+}
+
+bool bmcurl(const char* host, const std::string& ref, std::string* url) {
+  if (ref.empty()) return false;
+  for (unsigned char ch : ref)
+    if (ch < 0x20 || ch == 0x7f) return false;
+  // "//host/path" is a path only in name: it names another host.
+  const bool path = ref[0] == '/';
+  if (path && ref.size() > 1 && (ref[1] == '/' || ref[1] == '\\'))
+    return false;
+  const std::string origin = std::string("https://") + host + "/";
+  CURLU* base = curl_url();
+  CURLU* u = curl_url();
+  bool ok = base && u &&
+            curl_url_set(base, CURLUPART_URL, origin.c_str(), 0) == CURLUE_OK;
+  if (ok && path) {
+    // Resolved against the origin, as a link of the BMC's own pages.
+    curl_url_cleanup(u);
+    u = curl_url_dup(base);
+    ok = u && curl_url_set(u, CURLUPART_URL, ref.c_str(), 0) == CURLUE_OK;
+  } else if (ok) {
+    // A whole URL needs its own scheme: "@evil:8443/x" has none.
+    ok = curl_url_set(u, CURLUPART_URL, ref.c_str(), 0) == CURLUE_OK;
+  }
+  ok = ok && sameorigin(base, u);
+  if (ok) {
+    curl_url_set(u, CURLUPART_FRAGMENT, nullptr, 0);
+    std::string whole = part(u, CURLUPART_URL);
+    ok = !whole.empty();
+    if (url) *url = whole;
+  }
+  curl_url_cleanup(u);
+  curl_url_cleanup(base);
+  return ok;
+}
+
+std::string peertext(const std::string& text, size_t max) {
+  std::string out;
+  for (unsigned char ch : text) {
+    if (out.size() >= max) return out + "...";
+    if (ch < 0x20 || ch > 0x7e || ch == '\\') {
+      char esc[8];
+      snprintf(esc, sizeof esc, "\\x%02x", ch);
+      out += esc;
+    } else {
+      out += static_cast<char>(ch);
+    }
+  }
+  return out;
 }

@@ -99,7 +99,14 @@ void begin(redfishtransfer* t, const redfishrequest& req) {
   curl_easy_reset(c);
   t->reply = redfishreply();
   t->toolarge = false;
-  t->url = std::string("https://") + n->name + "-ipmi" + req.path;
+  // Paths come from the BMC's replies: one that leaves the BMC is refused
+  // here, before the password or token could go with it.
+  const std::string host = std::string(n->name) + "-ipmi";
+  if (!bmcurl(host.c_str(), req.path, &t->url)) {
+    t->reply.failure = "a link that leaves the BMC, not followed";
+    t->link->onreply(t->reply);
+    return;
+  }
   curl_easy_setopt(c, CURLOPT_URL, t->url.c_str());
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_PRIVATE, t);

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "config/tls.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
 #include "redfish/driver.h"
@@ -290,7 +291,7 @@ void redfish_link::onreply(const redfishreply& r) {
     return;
   }
   if (!r.done) {
-    failjob(format("%s %s failed: %s", methodname(sentmethod), sentpath.c_str(),
+    failjob(format("%s %s failed: %s", methodname(sentmethod), peertext(sentpath).c_str(),
                    r.failure.c_str()));
     return;
   }
@@ -308,17 +309,17 @@ void redfish_link::onreply(const redfishreply& r) {
       return;
     }
     failjob(format("%s %s refused: HTTP 401 (check the user and password)",
-                   methodname(sentmethod), sentpath.c_str()));
+                   methodname(sentmethod), peertext(sentpath).c_str()));
     return;
   }
   std::string error;
   auto refused = [&] {
     failjob(format("%s %s answered HTTP %ld", methodname(sentmethod),
-                   sentpath.c_str(), r.status));
+                   peertext(sentpath).c_str(), r.status));
   };
   auto unreadable = [&] {
     failjob(format("reply to %s %s unreadable: %s", methodname(sentmethod),
-                   sentpath.c_str(), error.c_str()));
+                   peertext(sentpath).c_str(), error.c_str()));
   };
   const char* body = r.body.data();
   size_t len = r.body.size();
@@ -337,7 +338,13 @@ void redfish_link::onreply(const redfishreply& r) {
     case SESSIONLOGIN:
       if (ok(r) && !r.token.empty()) {
         token = r.token;
-        location = locationpath(r.location);
+        // Kept whole: the driver refuses it if it leaves the BMC.
+        location = r.location;
+        const std::string host = std::string(n->name) + "-ipmi";
+        if (!location.empty() && !bmcurl(host.c_str(), location, nullptr))
+          fault(format("Redfish BMC of %s gave a session at another place "
+                       "(%s): it is not deleted there\n",
+                       n->name, peertext(location).c_str()));
         step = SYSTEMS;
         return;
       }
@@ -504,7 +511,7 @@ void redfish_link::onreply(const redfishreply& r) {
     case RESETACTION:
       if (!ok(r))
         return failjob(
-            format("%s answered HTTP %ld", sentpath.c_str(), r.status));
+            format("%s answered HTTP %ld", peertext(sentpath).c_str(), r.status));
       {
         // The new state shows at the next power-state read; ask for it now.
         std::lock_guard<std::mutex> hold(redfishlock);

@@ -47,7 +47,7 @@ class RedfishLink : public NodeFixture {
     r.body = body;
     r.token = token;
     if (!token.empty())
-      r.location = "https://bmc/redfish/v1/SessionService/Sessions/" + token;
+      r.location = "/redfish/v1/SessionService/Sessions/" + token;
     replies[key] = r;
   }
   // Runs the link until it has nothing to send; returns what it sent as

@@ -410,10 +410,3 @@ bool readheader(const char* line, size_t len, const char* name,
   value->assign(p, end);
   return true;
 }
-
-std::string locationpath(const std::string& location) {
-  size_t scheme = location.find("://");
-  if (scheme == std::string::npos || location[0] == '/') return location;
-  size_t path = location.find('/', scheme + 3);
-  return path == std::string::npos ? "/" : location.substr(path);
-}

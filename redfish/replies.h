@@ -143,8 +143,5 @@ std::string resetbody(const char* resettype);
 // REDFISHMAXTEXT bytes, is put in `value` and true returned.
 bool readheader(const char* line, size_t len, const char* name,
                 std::string* value);
-// The path of a Location header value: an absolute URL loses its scheme and
-// authority; a path stays as it is.
-std::string locationpath(const std::string& location);
 
 #endif  // KESTREL_REDFISH_REPLIES_H_

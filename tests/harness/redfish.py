@@ -16,7 +16,8 @@ Run as a program it serves one or more BMCs (one loopback address each, port
 443) with one self-signed certificate, made by `openssl` at test time, naming
 every BMC. The test drives it through `TestBmc` or `Fleet`: a Unix control
 socket changes a BMC's state (readings, power, health, allowed reset values,
-expired tokens, stalls, reset connections, malformed or huge bodies), and
+expired tokens, stalls, reset connections, malformed or huge bodies, links
+to elsewhere), and
 each BMC appends every request it receives to a JSON-lines log.
 """
 
@@ -95,6 +96,9 @@ class Bmc:
         self.stall = None  # None, "accept" (no TLS handshake) or "reply"
         self.unstall = threading.Event()
         self.fault = None  # None, "reset" or a malformed-body kind
+        # A hostile BMC's links: "sessions" (the root's Links.Sessions),
+        # "system" (the Systems member), "location" (a login's Location).
+        self.links = {}
         self.logpath = (os.path.join(logdir, "requests-%s.log" % self.name)
                         if conf.get("log", True) else None)
 
@@ -118,6 +122,7 @@ class Bmc:
                 self.sessions.clear()  # every token is now unknown: 401
             if "fault" in command:
                 self.fault = command["fault"]
+            self.links.update(command.get("links", {}))
             if "stall" in command:
                 self.stall = command["stall"]
                 if self.stall:
@@ -162,7 +167,8 @@ class Bmc:
             self.max_sessions = max(self.max_sessions, len(self.sessions))
         uri = "%s/%s" % (SESSIONS, sid)
         return (201, {"@odata.id": uri, "Id": sid, "UserName": user},
-                [("X-Auth-Token", token), ("Location", uri)])
+                [("X-Auth-Token", token),
+                 ("Location", self.links.get("location", uri))])
 
     def logout(self, sid):
         with self.lock:
@@ -225,10 +231,11 @@ class Bmc:
                 on = self.flavour == "dmtf"
                 root["ProtocolFeaturesSupported"] = {"ExpandQuery": {
                     "ExpandAll": on, "Levels": on, "Links": on, "NoLinks": on}}
-                root["Links"] = {"Sessions": {"@odata.id": SESSIONS}}
+                root["Links"] = {"Sessions": {
+                    "@odata.id": self.links.get("sessions", SESSIONS)}}
             return 200, root
         if path == "/redfish/v1/Systems":
-            return 200, self.collection([sysuri])
+            return 200, self.collection([self.links.get("system", sysuri)])
         if path == sysuri:
             reset = {"target": sysuri + "/Actions/ComputerSystem.Reset"}
             if self.flavour == "bmcweb":

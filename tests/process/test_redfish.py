@@ -2,6 +2,7 @@
 in its three layouts (DMTF mockup, bmcweb, iDRAC/iLO), on loopback."""
 
 import os
+import socket
 import subprocess
 import time
 
@@ -161,6 +162,51 @@ def test_three_layouts_give_bound_readings_with_the_fewest_requests(
 
 
 @pytest.mark.quick
+def test_links_to_another_host_and_proxies_get_no_credential(
+        start_kestrel, fleets):
+    # Hostile BMCs point the session service (sessions mode), the system
+    # (basic authentication) and a session's Location at another host,
+    # and the environment names a proxy that would see every login.
+    evil = "127.0.0.66"
+    f = fleets([bmcconf("mock"), bmcconf("web"), bmcconf("drac"),
+                bmcconf("evil", address=evil)])
+    f.control("mock", links={"sessions": "@%s%s" % (evil, SESSIONS)})
+    f.control("drac", links={"system": "@%s/redfish/v1/Systems/1" % evil})
+    f.control("web", links={"location": "https://%s%s/1" % (evil, SESSIONS)})
+    proxy = socket.socket()
+    proxy.bind(("127.0.0.67", 3128))
+    proxy.listen()
+    proxy.setblocking(False)
+    via = "http://127.0.0.67:3128"
+    try:
+        k = start_kestrel(CHASSIS + BMCWEB_CHASSIS,
+                          cluster("mock", "web", "drac"), hosts=ADDRESSES,
+                          env={"https_proxy": via, "HTTPS_PROXY": via,
+                               "all_proxy": via}).wait_ready()
+        wait_record(k, "web", reading, what="readings without the proxy")
+        refused = "failed: a link that leaves the BMC, not followed\n"
+        k.wait_stderr("Redfish BMC of mock: POST @%s%s %s" % (
+            evil, SESSIONS, refused))
+        k.wait_stderr("Redfish BMC of drac: GET @%s/redfish/v1/Systems/1 %s"
+                      % (evil, refused))
+        k.wait_stderr("Redfish BMC of web gave a session at another place "
+                      "(https://%s%s/1): it is not deleted there\n"
+                      % (evil, SESSIONS))
+        wait_passes(f, ["web"], 2)
+        util.wait_until(lambda: len([p for p in paths(f.requests("mock"))
+                                     if p[1] == "/redfish/v1/"]) >= 3, 20,
+                        what="three logins tried on mock")
+        assert k.stop() == 0
+        err = k.stderr()
+        assert err.count(evil + SESSIONS + " " + refused) == 1
+        assert err.count(evil + "/redfish/v1/Systems/1 " + refused) == 1
+        assert f.requests("evil") == []
+        with pytest.raises(BlockingIOError):
+            proxy.accept()
+    finally:
+        proxy.close()
+
+
 def test_switchyard_power_requests_arrive_as_reset_types(start_kestrel, fleets):
     # bmcweb's allowed values without ForceRestart: the nearest is sent.
     f = fleets([bmcconf("mock"), bmcconf("web", allowed=[
