@@ -23,9 +23,27 @@ std::string readablewarning(const char* path, mode_t mode) {
   return text;
 }
 
+std::string writablewarning(const char* path, mode_t mode, mode_t who) {
+  if (!(mode & who)) return "";
+  char text[WARNINGLEN];
+  snprintf(text, sizeof text,
+           "Warning: other users may change %s (mode %04o). Make it writable "
+           "by its owner only: chmod go-w %s\n",
+           path, static_cast<unsigned>(mode & PERMISSIONBITS), path);
+  return text;
+}
+
 void warnifreadable(FILE* f, const char* path) {
   struct stat st;
   if (fstat(fileno(f), &st) != 0) return;
-  std::string warning = readablewarning(path, st.st_mode);
+  std::string warning = readablewarning(path, st.st_mode) +
+                        writablewarning(path, st.st_mode, S_IWOTH);
+  if (!warning.empty()) error_msg(warning.c_str());
+}
+
+void warnifdirwritable(const char* path) {
+  struct stat st;
+  if (stat(path, &st) != 0) return;
+  std::string warning = writablewarning(path, st.st_mode, S_IWGRP | S_IWOTH);
   if (!warning.empty()) error_msg(warning.c_str());
 }

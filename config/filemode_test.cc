@@ -24,6 +24,17 @@ TEST(FileMode, OnlyGroupOrOtherReadBitsWarn) {
             "600 /d/cluster.dat\n");
 }
 
+TEST(FileMode, WriteBitsOfOthersWarnForTheFileAndTheDirectory) {
+  EXPECT_EQ(writablewarning("/d/cluster.dat", S_IFREG | 0620, S_IWOTH), "");
+  EXPECT_EQ(writablewarning("/d/cluster.dat", S_IFREG | 0602, S_IWOTH),
+            "Warning: other users may change /d/cluster.dat (mode 0602). Make "
+            "it writable by its owner only: chmod go-w /d/cluster.dat\n");
+  for (mode_t loud : {0775, 0757, 01777})
+    EXPECT_NE(writablewarning("/d", S_IFDIR | loud, S_IWGRP | S_IWOTH), "")
+        << std::oct << loud;
+  EXPECT_EQ(writablewarning("/d", S_IFDIR | 0755, S_IWGRP | S_IWOTH), "");
+}
+
 TEST(FileMode, ChecksTheOpenFile) {
   TempDir dir;
   std::string path = dir.write("cluster.dat", "$ENABLE_ALERTS no\n");

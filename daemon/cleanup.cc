@@ -15,6 +15,7 @@
 
 #include "daemon/cleanup.h"
 #include "model/globals.h"
+#include "output/ownpipe.h"
 
 namespace {
 
@@ -40,7 +41,10 @@ void* exitthread(void*) {
 
 void onalarm(int) { _exit(0); }
 
-void removeone(const char* line, const char* path) {
+// Only a pipe this process made is removed: what stands there instead
+// belongs to someone else.
+void removeone(int which, const char* line, const char* path) {
+  if (!isownpipe(which, path)) return;
   ssize_t ignored = write(STDERR_FILENO, line, strlen(line));
   (void)ignored;
   unlink(path);
@@ -58,8 +62,8 @@ void armcleanup() {
 
 void _cleanupfifos() {
   if (!armed.load() || done.exchange(true)) return;
-  removeone(commandline, commandpath);
-  removeone(watchline, watchpath);
+  removeone(COMMANDPIPE, commandline, commandpath);
+  removeone(WATCHPIPE, watchline, watchpath);
 }
 
 void cleanupfifos(int) {

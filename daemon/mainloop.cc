@@ -19,12 +19,15 @@
 #include <unistd.h>
 
 #include "alerts/alerts.h"
+#include "config/filemode.h"
 #include "daemon/cleanup.h"
+#include "daemon/instancelock.h"
 #include "daemon/transports.h"
 #include "http/server.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
+#include "output/ownpipe.h"
 #include "output/statuspipe.h"
 
 namespace {
@@ -81,6 +84,20 @@ void formpaths() {
 }
 
 bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
+  // Before any pipe is touched: they may be another running kestrel's.
+  pid_t owner = 0;
+  if (!lockdatadir(datadir, &owner)) {
+    if (owner >= 0)
+      fatalf(1, "Another kestrel (PID %ld) is running on %s.\nExiting now.\n",
+             static_cast<long>(owner), datadir);
+    // An unwritable or missing directory fails below as it always did.
+    char msg[PATHLEN + 128];
+    snprintf(msg, sizeof msg,
+             "Could not lock %s/%s (%s): a second kestrel on it would not be "
+             "noticed\n", datadir, INSTANCELOCKNAME, strerror(errno));
+    error_msg(msg);
+  }
+  warnifdirwritable(datadir);
   unlink(nodewatchdat);
   os_hnd = ipmi_posix_setup_os_handler();
   if (!os_hnd) {
@@ -113,6 +130,7 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   // A status reader that closes early must not end the daemon; libcurl's
   // sockets are covered by this as well.
   signal(SIGPIPE, SIG_IGN);
+  makeownpipe(WATCHPIPE, nodewatchdat, 0444);
   pthread_t output;
   pthread_create(&output, nullptr, outputThread, this);
   pthread_detach(output);

@@ -2,7 +2,9 @@
 // the order of the status records, readable by the web server's group.
 #include "output/autoconf.h"
 
+#include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,13 +87,22 @@ void formatautoconfblock(node* n, int index, std::string& out) {
 }
 
 void cluster::outputautoconf() {
-  mode_t oldmask = umask(0137);
-  unlink(autonodeconfdat);
-  FILE* f = fopen(autonodeconfdat, "w");
-  if (!f) {
+  // Written whole or not at all: into a new file beside it, every write, the
+  // flush to disk and the close checked, then renamed over the old one. A
+  // full disk is a start-up error, never a summary cut short; and a link
+  // put at the path is replaced, never followed.
+  std::string temp = std::string(autonodeconfdat) + ".XXXXXX";
+  int fd = mkstemp(&temp[0]);
+  if (fd < 0) {
     fprintf(stderr, "Could not open %s for writing.\n", autonodeconfdat);
     fatalexit(1);
   }
+  auto fail = [&](const char* what) {
+    int err = errno;
+    unlink(temp.c_str());
+    fatalf(1, "Could not %s %s: %s\nExiting now.\n", what, autonodeconfdat,
+           strerror(err));
+  };
   chassis* remembered = nullptr;
   std::string block;
   for (int i = 0; i < numnodes; i++) {
@@ -104,11 +115,22 @@ void cluster::outputautoconf() {
       block += i == 0 ? "$NEWCHASSIS" : "\n$NEWCHASSIS";
     }
     formatautoconfblock(n, i, block);
-    fwrite(block.data(), 1, block.size(), f);
+    for (size_t done = 0; done < block.size();) {
+      ssize_t w = write(fd, block.data() + done, block.size() - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        if (w == 0) errno = ENOSPC;
+        fail("write");
+      }
+      done += static_cast<size_t>(w);
+    }
   }
-  fclose(f);
-  umask(oldmask);
-  if (chown(autonodeconfdat, static_cast<uid_t>(-1), apachegid) != 0) {
-    // A failed group change is not fatal.
+  // Readable by the web server's group; a failed group change is not fatal.
+  if (fchmod(fd, 0640) != 0) fail("set the mode of");
+  if (fchown(fd, static_cast<uid_t>(-1), apachegid) != 0) {
+    // Left to the file's owner group.
   }
+  if (fsync(fd) != 0) fail("write");
+  if (close(fd) != 0) fail("write");
+  if (rename(temp.c_str(), autonodeconfdat) != 0) fail("replace");
 }

@@ -1,11 +1,15 @@
 #include "output/autoconf.h"
 
+#include <dirent.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "model/datastructs.h"
 #include "model/globals.h"
@@ -185,6 +189,29 @@ TEST_F(Summary, NoNodesGiveAnEmptyFileAndAnUnopenablePathIsFatal) {
   EXPECT_EXIT(mycluster.outputautoconf(), ::testing::ExitedWithCode(1),
               literal("Could not open /nonexistent-kestrel/autonodeconf.dat "
                       "for writing.\n"));
+}
+
+TEST_F(Summary, AFullDiskIsFatalAndLeavesTheOldSummaryWhole) {
+  mycluster.numnodes = 0;
+  for (const char* name : {"node01", "node02", "node03", "node04"})
+    addnode(name, &a, "admin", "secret");
+  dir.write("autonodeconf.dat", "the summary of the last start\n");
+  // The file size limit stands in for a full disk: writes past 1 KiB fail.
+  auto ondiskof1k = [] {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {1024, 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    mycluster.outputautoconf();
+  };
+  EXPECT_EXIT(ondiskof1k(), ::testing::ExitedWithCode(1),
+      "Could not write .*/autonodeconf.dat: File too large\nExiting now.\n");
+  EXPECT_EQ(dir.read("autonodeconf.dat"), "the summary of the last start\n");
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.path().c_str());
+  while (struct dirent* e = readdir(d))
+    if (e->d_name[0] != '.') names.push_back(e->d_name);
+  closedir(d);
+  EXPECT_EQ(names, std::vector<std::string>{"autonodeconf.dat"});
 }
 
 }  // namespace

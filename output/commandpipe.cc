@@ -14,6 +14,7 @@
 #include "model/counters.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
+#include "output/ownpipe.h"
 
 namespace {
 
@@ -115,8 +116,8 @@ void splitcommandlines(std::string& partial, const char* data, size_t len,
 }
 
 void cluster::setupcommandfifo(char* path) {
-  unlink(path);
-  if (mkfifo(path, 0600) != 0) error_msg("Failed to generate command fifo\n");
+  if (makeownpipe(COMMANDPIPE, path, 0600) != 0)
+    error_msg("Failed to generate command fifo\n");
   commandfifo = open(path, O_RDONLY | O_NONBLOCK);
   if (commandfifo == -1) error_msg("Failed to open command fifo\n");
 }

@@ -14,6 +14,7 @@
 
 #include "model/datastructs.h"
 #include "model/globals.h"
+#include "output/ownpipe.h"
 #include "output/valuetext.h"
 
 namespace {
@@ -65,14 +66,54 @@ void formatstatusrecord(node* n, std::string& out) {
   out += "\n";
 }
 
+namespace {
+
+// Each kind of skipped snapshot is said once, until a snapshot goes out.
+bool saidnodescriptor = false;
+bool saidnotapipe = false;
+
+}  // namespace
+
 void cluster::outputfifo() {
-  // Opening a FIFO for writing waits here until a reader opens it. Should
-  // the FIFO have gone, this makes an ordinary file instead.
-  int fd = open(nodewatchdat, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  // Opening a FIFO for writing waits here until a reader opens it. The
+  // daemon runs as root: the path is never followed as a symbolic link, and
+  // nothing is written to it unless it is a FIFO.
+  int fd = open(nodewatchdat, O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT &&
+      makeownpipe(WATCHPIPE, nodewatchdat, 0444) == 0)
+    fd = open(nodewatchdat, O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+    // Out of descriptors for a moment: this snapshot is skipped, not the
+    // daemon's work.
+    if (!saidnodescriptor) {
+      char msg[PATHLEN + 96];
+      snprintf(msg, sizeof msg,
+               "No descriptor left to open %s: snapshots are skipped until "
+               "one is free\n", nodewatchdat);
+      error_msg(msg);
+    }
+    saidnodescriptor = true;
+    return;
+  }
+  struct stat st;
+  if ((fd < 0 && errno == ELOOP) || (fd >= 0 && fstat(fd, &st) == 0 &&
+                                     !S_ISFIFO(st.st_mode))) {
+    if (!saidnotapipe) {
+      char msg[PATHLEN + 96];
+      snprintf(msg, sizeof msg,
+               "%s is not a pipe (a link or a file put there): no snapshot "
+               "is written to it\n", nodewatchdat);
+      error_msg(msg);
+    }
+    saidnotapipe = true;
+    if (fd >= 0) close(fd);
+    return;
+  }
   if (fd < 0) {
     fprintf(stderr, "Could not open %s for writing.\n", nodewatchdat);
     fatalexit(1);
   }
+  saidnodescriptor = saidnotapipe = false;
   // Whole records are gathered into writes of about 32 KiB: one write per
   // record cost more than the formatting of a large snapshot.
   std::string chunk;
@@ -91,9 +132,8 @@ void cluster::outputfifo() {
 }
 
 void* outputThread(void* thecluster) {
+  // The FIFO was made before this thread started (cluster::init).
   cluster* cl = static_cast<cluster*>(thecluster);
-  unlink(nodewatchdat);
-  mkfifo(nodewatchdat, 0444);
   for (;;) {
     cl->outputfifo();
     usleep(SNAPSHOTGAP);

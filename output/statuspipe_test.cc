@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -180,6 +181,28 @@ TEST_F(StatusPipe, AnUnopenablePathEndsTheDaemon) {
   EXPECT_EXIT(mycluster.outputfifo(), ::testing::ExitedWithCode(1),
               literal("Could not open /nonexistent-kestrel/nodewatch.dat for "
                       "writing.\n"));
+}
+
+TEST_F(StatusPipe, NoDescriptorLeftSkipsTheSnapshotNotTheDaemon) {
+  ASSERT_EQ(mkfifo(nodewatchdat, 0444), 0);
+  int wasdaemon = nodaemon;
+  nodaemon = 1;  // error_msg then writes stderr as well
+  struct rlimit was;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &was), 0);
+  // Every descriptor below the new limit is taken: the open must fail.
+  int probe = open("/dev/null", O_RDONLY);
+  ASSERT_GE(probe, 0);
+  struct rlimit tight = {static_cast<rlim_t>(probe), was.rlim_max};
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  mycluster.outputfifo();
+  mycluster.outputfifo();
+  setrlimit(RLIMIT_NOFILE, &was);
+  std::string err = testing::internal::GetCapturedStderr();
+  close(probe);
+  nodaemon = wasdaemon;
+  EXPECT_EQ(err, std::string("No descriptor left to open ") + nodewatchdat +
+                     ": snapshots are skipped until one is free\n");
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // switchyard: asks the running kestrel daemon to power a node on or off, to
 // reset it, or to send a test alert e-mail, by appending command lines to the
 // daemon's command pipe. The pipe is the only link to the daemon.
+#include <errno.h>
+#include <fcntl.h>
 #include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -31,6 +34,31 @@ FILE* outFile = nullptr;
           "  -t  --testemail        Sends a test email.  hostname parameter "
           "ignored\n");
   exit(exit_code);
+}
+
+// Says on stderr when the daemon's default pipe is not there to take the
+// commands: a file in its place (which fopen would have made) or a pipe no
+// daemon reads. The commands still go where they always went.
+void checkdaemonpipe(const char* path) {
+  struct stat st;
+  if (lstat(path, &st) != 0) {
+    fprintf(stderr,
+            "WARNING: no command pipe at %s: is kestrel running? The commands "
+            "go into a new file that kestrel does not read.\n", path);
+    return;
+  }
+  if (!S_ISFIFO(st.st_mode)) {
+    fprintf(stderr,
+            "WARNING: %s is not kestrel's command pipe: kestrel does not read "
+            "the commands appended to it.\n", path);
+    return;
+  }
+  int fd = open(path, O_WRONLY | O_NONBLOCK);
+  if (fd < 0 && errno == ENXIO)
+    fprintf(stderr,
+            "WARNING: no kestrel reads %s: waiting until one opens it.\n",
+            path);
+  if (fd >= 0) close(fd);
 }
 
 }  // namespace
@@ -83,7 +111,10 @@ int main(int argc, char* argv[]) {
     print_usage(stderr, 1);
   }
 
-  if (!outFileName) outFileName = DEFAULTOUTFILE;
+  if (!outFileName) {
+    outFileName = DEFAULTOUTFILE;
+    checkdaemonpipe(outFileName);
+  }
   for (int i = 0; i < OPENATTEMPTS && !outFile; i++)
     outFile = fopen(outFileName, "a");
   if (!outFile) {

@@ -150,17 +150,39 @@ def test_a_pipe_gets_the_lines_of_a_run_in_one_write_once_read(tmp_path):
     assert finish(proc)[0] == 0
 
 
-def test_default_output_is_the_daemons_pipe_path(tmp_path):
+def test_default_output_is_the_daemons_pipe_and_its_absence_is_said(tmp_path):
     # A private mount namespace with a scratch /etc (holding only the loader
     # cache) keeps the machine's own files untouched.
     etc = tmp_path / "etc"
     (etc / "tarn" / "kestrel").mkdir(parents=True)
     shutil.copy("/etc/ld.so.cache", str(etc / "ld.so.cache"))
-    script = "mount --bind %s /etc && exec %s -P node07" % (
-        etc, util.binary("switchyard"))
-    r = subprocess.run(["unshare", "--mount", "sh", "-c", script],
-                       capture_output=True, text=True, timeout=20)
+    pipe = "/etc/tarn/kestrel/nodecommands.dat"
+    here = str(etc / "tarn" / "kestrel" / "nodecommands.dat")
+
+    def default_run(*args):
+        script = "mount --bind %s /etc && exec %s %s" % (
+            etc, util.binary("switchyard"), " ".join(args))
+        return subprocess.run(["unshare", "--mount", "sh", "-c", script],
+                              capture_output=True, text=True, timeout=20)
+
+    # No daemon: the lines still go to that path, and the caller is told.
+    r = default_run("-P", "node07")
     assert (r.returncode, r.stdout, r.stderr) == (
-        0, "Power ON requested for node node07\n", "")
-    assert read(str(etc / "tarn" / "kestrel" / "nodecommands.dat")) == (
-        "$VERSION 1\n$DO_POWER_ON node07\n")
+        0, "Power ON requested for node node07\n",
+        "WARNING: no command pipe at %s: is kestrel running? The commands go "
+        "into a new file that kestrel does not read.\n" % pipe)
+    assert read(here) == "$VERSION 1\n$DO_POWER_ON node07\n"
+    r = default_run("-p", "node07")
+    assert r.stderr == ("WARNING: %s is not kestrel's command pipe: kestrel "
+                        "does not read the commands appended to it.\n" % pipe)
+    assert read(here).endswith("$DO_POWER_OFF node07\n")
+    # A pipe that a reader holds, as the daemon does: nothing to say.
+    os.remove(here)
+    os.mkfifo(here, 0o600)
+    fd = os.open(here, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        r = default_run("-r", "node07")
+        assert (r.returncode, r.stderr) == (0, "")
+        assert os.read(fd, 4096) == b"$VERSION 1\n$DO_RESET node07\n"
+    finally:
+        os.close(fd)
