@@ -178,6 +178,26 @@ void redfish_link::failjob(const std::string& why) {
   endjob();
 }
 
+bool redfish_link::waitsforlogin() const {
+  return loginwait > 0 && (job == JOB_POLL || job == JOB_STATUS) &&
+         nowtime() < nextlogin;
+}
+
+void redfish_link::loginrefused(const std::string& why) {
+  const time_t now = nowtime();
+  loginwait = loginwait == 0 ? REDFISHLOGINWAIT
+                             : std::min(2 * loginwait, REDFISHLOGINWAITMAX);
+  nextlogin = now + loginwait;
+  // A command's failure is said each time (failjob); a poll's once, and
+  // again each REDFISHREFUSALREPEAT while it lasts.
+  if (job != JOB_COMMAND &&
+      (refusalsaid == 0 || now - refusalsaid >= REDFISHREFUSALREPEAT)) {
+    lastfault.clear();
+    refusalsaid = now;
+  }
+  failjob(why);
+}
+
 void redfish_link::fault(const std::string& text) {
   if (text == lastfault) return;
   lastfault = text;
@@ -189,7 +209,10 @@ bool redfish_link::next(redfishrequest* out) {
     if (step == DONE) return false;
     if (step == IDLE) {
       if (!takejob()) return false;
-      beginjob();
+      if (waitsforlogin())
+        endjob();  // the node stays dead until the wait is over
+      else
+        beginjob();
       continue;
     }
     break;
@@ -308,9 +331,14 @@ void redfish_link::onreply(const redfishreply& r) {
       step = ROOT;
       return;
     }
-    failjob(format("%s %s refused: HTTP 401 (check the user and password)",
-                   methodname(sentmethod), peertext(sentpath).c_str()));
+    loginrefused(format("%s %s refused: HTTP 401 (check the user and "
+                        "password)",
+                        methodname(sentmethod), peertext(sentpath).c_str()));
     return;
+  }
+  if (loginwait > 0 && ok(r) && s != ROOT && s != DROPOLD) {
+    say("Redfish BMC of %s accepts the login again\n", n->name);
+    loginwait = nextlogin = refusalsaid = 0;
   }
   std::string error;
   auto refused = [&] {
@@ -358,6 +386,8 @@ void redfish_link::onreply(const redfishreply& r) {
         step = SYSTEMS;
         return;
       }
+      if (r.status == 401 || r.status == 403)
+        return loginrefused(format("login failed: HTTP %ld", r.status));
       return failjob(format("login failed: HTTP %ld", r.status));
     case SYSTEMS:
       if (r.status != 200) return refused();

@@ -225,4 +225,46 @@ TEST_F(RedfishLink, RefusedExpandFallsBackAndCommandsTakeTheNearestValue) {
   EXPECT_EQ(sent[2], "GET /redfish/v1/Systems/system");
 }
 
+TEST_F(RedfishLink, ARefusedLoginWaitsDoublingSaysSoOnceAndACommandGoesAtOnce) {
+  sensorservice(false);
+  answer("POST /S", 401, R"({"error":{}})");
+  auto logins = [&] {
+    link->poll(&n);
+    std::vector<std::string> sent = run();
+    return std::count(sent.begin(), sent.end(), "POST /S");
+  };
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(logins(), 1);
+  EXPECT_TRUE(n.dead);
+  // Passes every few seconds: the next login waits 30 s, then 60, 120...
+  long attempts = 0;
+  for (int second = 3; second <= 300; second += 3) {
+    clockvalue += 3;
+    attempts += logins();
+  }
+  EXPECT_EQ(attempts, 3);  // at 30, 90 and 210 s
+  // An operator's command logs in at once and is told of the refusal.
+  EXPECT_EQ(link->command(&n, POWERON), 0);
+  std::vector<std::string> sent = run();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "POST /S"), 1);
+  // An hour on, the refusal is said again; then the login is accepted.
+  clockvalue += 3600;
+  EXPECT_EQ(logins(), 1);
+  answer("POST /S", 201, "{}", "t1");
+  clockvalue += REDFISHLOGINWAITMAX;
+  EXPECT_EQ(logins(), 1);
+  EXPECT_FALSE(n.dead);
+  std::string err = testing::internal::GetCapturedStderr();
+  const std::string refusal = "Redfish BMC of node01: login failed: HTTP 401\n";
+  size_t said = 0;
+  for (size_t p = 0; (p = err.find(refusal, p)) != std::string::npos; p++)
+    said++;
+  EXPECT_EQ(said, 2u) << err;
+  EXPECT_NE(err.find("Failed to issue power on command with Redfish to node01: "
+                     "login failed: HTTP 401\n"),
+            std::string::npos);
+  EXPECT_NE(err.find("Redfish BMC of node01 accepts the login again\n"),
+            std::string::npos);
+}
+
 }  // namespace

@@ -207,6 +207,34 @@ def test_links_to_another_host_and_proxies_get_no_credential(
         proxy.close()
 
 
+def test_a_refused_login_waits_longer_each_time_and_a_command_tries_at_once(
+        datadir, fleets):
+    f = fleets([bmcconf("mock")])
+    daemon.write_config(datadir, CHASSIS, "$NODE mock rf admin wrong\n")
+    # The daemon's clock runs 10 times faster: waits of 30 s and 60 s take
+    # 3 s and 6 s.
+    k = daemon.Kestrel(datadir, hosts=ADDRESSES, wrapper=FAST).start()
+
+    def logins():
+        return [r for r in f.requests("mock")
+                if (r["method"], r["path"]) == ("POST", SESSIONS)]
+    try:
+        k.wait_ready()
+        util.wait_until(lambda: len(logins()) >= 3, 20,
+                        what="logins after 30 and 60 s")
+        # The next is due 120 s (12 s here) after the third.
+        time.sleep(5)
+        assert len(logins()) == 3
+        switchyard(k, "-P", "mock")
+        util.wait_until(lambda: len(logins()) == 4, 5, what="the command's login")
+        k.wait_stderr("Failed to issue power on command with Redfish to mock: "
+                      "login failed: HTTP 401\n")
+        assert k.stderr().count(
+            "Redfish BMC of mock: login failed: HTTP 401\n") == 1
+    finally:
+        k.stop()
+
+
 def test_switchyard_power_requests_arrive_as_reset_types(start_kestrel, fleets):
     # bmcweb's allowed values without ForceRestart: the nearest is sent.
     f = fleets([bmcconf("mock"), bmcconf("web", allowed=[
