@@ -54,9 +54,10 @@ def sims(tmp_path):
         s.stop_all()
 
 
-def get(path, method="GET", headers=None, timeout=5):
+def get(path, method="GET", headers=None, timeout=5, source=None):
     """(status, headers, body) of one request to kestrel."""
-    c = http.client.HTTPConnection(HOST, PORT, timeout=timeout)
+    c = http.client.HTTPConnection(HOST, PORT, timeout=timeout, source_address=(
+        source, 0) if source else None)
     try:
         c.request(method, path, headers=headers or {})
         r = c.getresponse()
@@ -375,21 +376,11 @@ def test_slow_clients_from_many_addresses_do_not_hold_up_a_scrape(
     sender = threading.Thread(target=trickle)
     sender.start()
 
-    def scrape(source):
-        c = http.client.HTTPConnection(HOST, PORT, timeout=5,
-                                       source_address=(source, 0))
-        try:
-            c.request("GET", "/metrics")
-            r = c.getresponse()
-            return r.status, r.read()
-        finally:
-            c.close()
-
     fillers = []
     try:
         # Every scrape in the first seconds, while all 208 are open.
         while time.monotonic() - opened < 6:
-            status, body = scrape("127.0.0.99")
+            status, _, body = get("/metrics", source="127.0.0.99")
             assert status == 200 and b'kestrel_up{node="node01"' in body
             time.sleep(0.5)
         # Trickled bytes do not keep a request alive past its deadline.
@@ -401,7 +392,7 @@ def test_slow_clients_from_many_addresses_do_not_hold_up_a_scrape(
         # new one displaces the oldest that has not sent its request.
         fillers = [connect("127.0.2.%d" % a) for a in range(1, 66) for _ in range(16)]
         for source in ("127.0.0.100", "127.0.0.101"):
-            status, body = scrape(source)
+            status, _, body = get("/metrics", source=source)
             assert status == 200 and b'kestrel_up{node="node01"' in body
         assert gone(fillers[0]) and not gone(fillers[-1])
         assert k.running()
