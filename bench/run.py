@@ -648,14 +648,71 @@ def http_run(n, args, workroot):
         scraped = Window(k.proc.pid, k.nodewatch, args.seconds).run()
         stop[0] = True
         th.join(10)
+        slow = slow_clients_scrapes(listen)
     finally:
         if k is not None:
             stop_kestrel(k)
         sims.stop_all()
     return {"nodes": n, "quiet": quiet, "scraped": scraped,
             "scrape_ms": summary([1000.0 * x for x in fetch]),
+            "slow_clients": SLOWCLIENTS,
+            "slow_clients_scrape_ms": summary([1000.0 * x for x in slow]),
             "extra_cpu_pct": scraped["cpu"]["avg_pct_of_core"]
             - quiet["cpu"]["avg_pct_of_core"]}
+
+
+SLOWCLIENTS = 200
+
+
+def slow_clients_scrapes(listen, seconds=15):
+    """Seconds per /metrics scrape from an address of its own, two a second,
+    while SLOWCLIENTS connections from 16 other addresses stay open: half
+    say nothing, half trickle a request head a byte a second. A scrape that
+    fails counts as 5 s."""
+    import http.client
+    import socket
+    host, port = listen.rsplit(":", 1)
+    conns = []
+    for i in range(SLOWCLIENTS):
+        s = socket.socket()
+        s.bind(("127.0.3.%d" % (1 + i % 16), 0))
+        s.settimeout(5)
+        try:
+            s.connect((host, int(port)))
+        except OSError:
+            s.close()
+            continue
+        conns.append(s)
+    head = b"GET /metrics HTTP/1.1\r\nHost: x\r\nX-Slow: " + b"a" * 100
+    fetch = []
+    start = time.monotonic()
+    sent = 0
+    try:
+        while time.monotonic() - start < seconds:
+            if time.monotonic() - start >= sent:
+                for s in conns[::2]:
+                    try:
+                        s.send(head[sent:sent + 1])
+                    except OSError:
+                        pass
+                sent += 1
+            t = time.monotonic()
+            c = http.client.HTTPConnection(host, int(port), timeout=5,
+                                           source_address=("127.0.4.1", 0))
+            try:
+                c.request("GET", "/metrics")
+                r = c.getresponse()
+                r.read()
+                fetch.append(time.monotonic() - t if r.status == 200 else 5.0)
+            except OSError:
+                fetch.append(5.0)
+            finally:
+                c.close()
+            time.sleep(max(0, 0.5 - (time.monotonic() - t)))
+    finally:
+        for s in conns:
+            s.close()
+    return fetch
 
 
 def http_microbench():
@@ -783,6 +840,9 @@ def targets(res):
     if h:
         add("%d BMCs: extra daemon CPU with a scrape a second (%% of one core)"
             % h["nodes"], h["extra_cpu_pct"], "<= 0.2", h["extra_cpu_pct"] <= 0.2)
+        v = h["slow_clients_scrape_ms"].get("max")
+        add("scrape with %d slow connections open: slowest (ms)"
+            % h["slow_clients"], v, "<= 2000", (v or 1e9) <= 2000)
     o = res.get("openbmc")
     if o:
         v = o["window"]["cpu"]["avg_pct_of_core"]
@@ -899,6 +959,11 @@ def table(res):
                      % (h["nodes"], h["quiet"]["cpu"]["avg_pct_of_core"],
                         h["scraped"]["cpu"]["avg_pct_of_core"],
                         fmt(h["scrape_ms"].get("p50")), fmt(h["scrape_ms"].get("p99"))))
+        lines.append("/metrics from a new address with %d idle or trickling "
+                     "connections from 16 others open: p50 %s ms, slowest %s ms"
+                     % (h["slow_clients"],
+                        fmt(h["slow_clients_scrape_ms"].get("p50")),
+                        fmt(h["slow_clients_scrape_ms"].get("max"))))
     if res.get("http_microbench", {}).get("output"):
         lines.append("http_bench:\n" + res["http_microbench"]["output"].rstrip())
     if res.get("microbench"):

@@ -1,25 +1,37 @@
-// The HTTP server. libmicrohttpd runs one thread of its own that waits on
-// every connection with epoll and calls answer() for each request; nothing
-// else in the daemon waits for that thread, and that thread waits for
-// nothing but its sockets. answer() takes a snapshot of the model the way
-// the output thread reads it (one atomic load per value, no lock), formats
-// the whole reply in memory and hands it to the library, which writes it as
-// fast as the client reads. A slow or hostile client costs one connection
-// slot and its memory: idle connections are closed after HTTPIDLETIMEOUT,
-// the connection count is bounded in all and per client address, and a
-// request line or header block larger than HTTPREQUESTMEMORY is refused.
+// The HTTP server. One thread of its own runs libmicrohttpd's epoll loop and
+// calls answer() for each request; nothing else in the daemon waits for that
+// thread, and that thread waits for nothing but its sockets and its clock.
+// answer() takes a snapshot of the model the way the output thread reads it
+// (one atomic load per value, no lock), formats the whole reply in memory and
+// hands it to the library, which writes it as fast as the client reads. A
+// slow or hostile client costs one connection slot and its memory, and only
+// for a while: idle connections are closed after HTTPIDLETIMEOUT, a request
+// that has not arrived in full HTTPREQUESTTIMEOUT after the accept (or the
+// previous reply) is closed however its bytes trickle, the connection count
+// is bounded per client address and in all by the descriptor budget, a new
+// connection past that bound displaces the oldest one still waiting for its
+// request, and a request line or header block larger than HTTPREQUESTMEMORY
+// is refused.
 #include "http/server.h"
 
 #include <errno.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <stdint.h>
+#include <pthread.h>
 #include <string.h>
+#include <sys/resource.h>
+#include <sys/select.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "model/datastructs.h"
 #include "model/globals.h"
+#include "http/deadline.h"
 #include "http/listen.h"
 #include "http/metrics.h"
 #include "http/pagefiles.h"
@@ -31,6 +43,48 @@ namespace {
 // Set at start-up only, before the server thread exists.
 listenaddr httpaddr;
 std::string httptext;
+
+// Touched only on the server's thread: libmicrohttpd calls back on the thread
+// that runs it, and that is the only thread that runs it. That thread alone
+// closes the library's sockets too, so a socket named here is still the
+// connection's when shut down.
+requestclock* deadlines;
+
+double monotonic() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+int socketof(MHD_Connection* conn) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
+  return info ? info->connect_fd : -1;
+}
+
+// Ends a connection the library still owns: its next read sees the end and
+// it closes the socket itself.
+void hangup(int fd) {
+  if (fd >= 0) shutdown(fd, SHUT_RDWR);
+}
+
+void noteconnection(void*, MHD_Connection* conn, void** socketcontext,
+                    MHD_ConnectionNotificationCode code) {
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    int fd = socketof(conn);
+    // Kept for the close, when the library may no longer tell it.
+    *socketcontext = reinterpret_cast<void*>(static_cast<intptr_t>(fd));
+    hangup(deadlines->opened(fd, monotonic()));
+  } else {
+    deadlines->closed(
+        static_cast<int>(reinterpret_cast<intptr_t>(*socketcontext)));
+  }
+}
+
+void notereply(void*, MHD_Connection* conn, void**,
+               MHD_RequestTerminationCode) {
+  deadlines->replied(socketof(conn), monotonic());
+}
 
 const servedfile pagefiles[] = {
     {"/", "text/html; charset=utf-8", page_index_html, page_index_html_size},
@@ -48,6 +102,7 @@ const char* const PAGEPOLICY =
 
 MHD_Result reply(MHD_Connection* conn, unsigned int status, const char* type,
                  const void* data, size_t size, MHD_ResponseMemoryMode mode) {
+  deadlines->requested(socketof(conn));
   MHD_Response* r =
       MHD_create_response_from_buffer(size, const_cast<void*>(data), mode);
   if (!r) return MHD_NO;
@@ -113,6 +168,26 @@ MHD_Result answer(void*, MHD_Connection* conn, const char* url,
                    "Not found.\n");
 }
 
+void* serve(void* arg) {
+  MHD_Daemon* d = static_cast<MHD_Daemon*>(arg);
+  pollfd events = {MHD_get_daemon_info(d, MHD_DAEMON_INFO_EPOLL_FD)->epoll_fd,
+                   POLLIN, 0};
+  for (;;) {
+    MHD_UNSIGNED_LONG_LONG mhdwait;
+    long wait = MHD_get_timeout(d, &mhdwait) == MHD_YES
+                    ? static_cast<long>(mhdwait)
+                    : -1;
+    double due = deadlines->untilnext(monotonic());
+    // Rounded up: waking a little early would only find nothing due.
+    long duewait = due < 0 ? -1 : static_cast<long>(due * 1000) + 1;
+    if (duewait >= 0 && (wait < 0 || duewait < wait)) wait = duewait;
+    poll(&events, 1, static_cast<int>(wait));
+    MHD_run(d);
+    for (int fd : deadlines->overdue(monotonic())) hangup(fd);
+  }
+  return nullptr;
+}
+
 [[noreturn]] void cannotlisten(const char* why) {
   fatalf(1, "Unable to serve HTTP on %s: %s\nExiting now.\n",
               httptext.c_str(), why);
@@ -157,14 +232,28 @@ void starthttpserver() {
           0 ||
       listen(fd, SOMAXCONN) != 0)
     cannotlisten(strerror(errno));
+  rlimit files;
+  getrlimit(RLIMIT_NOFILE, &files);
+  // OpenIPMI's selector can fall back to pselect(), whose sets end at
+  // FD_SETSIZE: HTTP must leave the daemon's own sockets below it.
+  unsigned int limit = httpconnectionlimit(files.rlim_cur, FD_SETSIZE,
+                                           mycluster.getnumnodes());
+  deadlines = new requestclock(limit - HTTPACCEPTROOM, HTTPREQUESTTIMEOUT);
+  // The library's own bound is only reached while displaced connections
+  // are still closing.
   MHD_Daemon* d = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL, 0, nullptr, nullptr,
-      answer, nullptr, MHD_OPTION_LISTEN_SOCKET, fd,
-      MHD_OPTION_CONNECTION_LIMIT, HTTPCONNECTIONS,
+      MHD_USE_EPOLL, 0, nullptr, nullptr, answer, nullptr,
+      MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_CONNECTION_LIMIT, limit,
       MHD_OPTION_PER_IP_CONNECTION_LIMIT, HTTPCONNECTIONSPERADDRESS,
       MHD_OPTION_CONNECTION_TIMEOUT, HTTPIDLETIMEOUT,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-      static_cast<size_t>(HTTPREQUESTMEMORY), MHD_OPTION_END);
+      static_cast<size_t>(HTTPREQUESTMEMORY), MHD_OPTION_NOTIFY_CONNECTION,
+      noteconnection, nullptr, MHD_OPTION_NOTIFY_COMPLETED, notereply,
+      nullptr, MHD_OPTION_END);
   if (!d) cannotlisten("libmicrohttpd did not start");
   // The server runs for the whole life of the process.
+  pthread_t server;
+  if (pthread_create(&server, nullptr, serve, d) != 0)
+    cannotlisten("no thread for the server");
+  pthread_detach(server);
 }

@@ -4,9 +4,15 @@
 
 // Idle seconds after which a connection is closed.
 constexpr unsigned int HTTPIDLETIMEOUT = 10;
-// Connections served at once, in all and from one client address.
-constexpr unsigned int HTTPCONNECTIONS = 128;
+// Seconds a request may take to arrive in full, counted from the accept or
+// from the previous reply on the connection; bytes do not extend it.
+constexpr double HTTPREQUESTTIMEOUT = 10;
+// Connections served at once from one client address; in all, the
+// descriptor budget decides (httpconnectionlimit).
 constexpr unsigned int HTTPCONNECTIONSPERADDRESS = 16;
+// Of that budget, kept free so that a new connection is accepted while the
+// one it displaces is still closing.
+constexpr unsigned int HTTPACCEPTROOM = 16;
 // Memory of one connection; the request line and headers must fit in it.
 constexpr unsigned long HTTPREQUESTMEMORY = 16384;
 

@@ -54,9 +54,10 @@ def sims(tmp_path):
         s.stop_all()
 
 
-def get(path, method="GET", headers=None, timeout=5):
+def get(path, method="GET", headers=None, timeout=5, source=None):
     """(status, headers, body) of one request to kestrel."""
-    c = http.client.HTTPConnection(HOST, PORT, timeout=timeout)
+    c = http.client.HTTPConnection(HOST, PORT, timeout=timeout, source_address=(
+        source, 0) if source else None)
     try:
         c.request(method, path, headers=headers or {})
         r = c.getresponse()
@@ -322,6 +323,83 @@ def test_hostile_clients_do_not_stop_the_daemon_or_a_scrape(
         slow.close()
         reader.join()
         for s in idle:
+            s.close()
+    finish(k)
+
+
+def test_slow_clients_from_many_addresses_do_not_hold_up_a_scrape(
+        sims, start_kestrel, descriptors_for_1000_clients):
+    bmcs = sims(1)
+    k = start_watched(start_kestrel, bmcs, ["node01"])
+    closed_by_daemon = set()
+
+    def connect(source):
+        s = socket.socket()
+        s.bind((source, 0))
+        s.settimeout(5)
+        s.connect((HOST, PORT))
+        return s
+
+    def gone(s):
+        if s in closed_by_daemon:
+            return True
+        try:
+            s.setblocking(False)
+            end = s.recv(1) == b""
+        except BlockingIOError:
+            end = False
+        except OSError:
+            end = True
+        if end:
+            closed_by_daemon.add(s)
+        return end
+
+    # 16 addresses, 13 connections each (the per-address bound is 16): the
+    # first eight trickle a request head a byte a second, the rest say
+    # nothing. Opened before any scrape, they fill the slots first.
+    trickling = [connect("127.0.1.%d" % a) for a in range(1, 9) for _ in range(13)]
+    idle = [connect("127.0.1.%d" % a) for a in range(9, 17) for _ in range(13)]
+    opened = time.monotonic()
+    done = threading.Event()
+
+    def trickle():
+        head = b"GET /metrics HTTP/1.1\r\nHost: x\r\nX-Slow: " + b"a" * 100
+        for i in range(len(head)):
+            for s in trickling:
+                if s not in closed_by_daemon:
+                    try:
+                        s.send(head[i:i + 1])
+                    except OSError:
+                        closed_by_daemon.add(s)
+            if done.wait(1.0):
+                return
+    sender = threading.Thread(target=trickle)
+    sender.start()
+
+    fillers = []
+    try:
+        # Every scrape in the first seconds, while all 208 are open.
+        while time.monotonic() - opened < 6:
+            status, _, body = get("/metrics", source="127.0.0.99")
+            assert status == 200 and b'kestrel_up{node="node01"' in body
+            time.sleep(0.5)
+        # Trickled bytes do not keep a request alive past its deadline.
+        util.wait_until(lambda: all(gone(s) for s in trickling + idle), 20,
+                        interval=0.5, what="slow connections closed")
+        assert time.monotonic() - opened < 16
+
+        # Far more idle connections than the descriptor budget allows: each
+        # new one displaces the oldest that has not sent its request.
+        fillers = [connect("127.0.2.%d" % a) for a in range(1, 66) for _ in range(16)]
+        for source in ("127.0.0.100", "127.0.0.101"):
+            status, _, body = get("/metrics", source=source)
+            assert status == 200 and b'kestrel_up{node="node01"' in body
+        assert gone(fillers[0]) and not gone(fillers[-1])
+        assert k.running()
+    finally:
+        done.set()
+        sender.join()
+        for s in trickling + idle + fillers:
             s.close()
     finish(k)
 
