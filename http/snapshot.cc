@@ -73,7 +73,8 @@ void takesnapshot(clustersnap& s, time_t now) {
 
 bool readingpresent(int kind, double value, bool dead, bool power,
                     time_t lastupdate) {
-  if (dead || !power || lastupdate == 0 || isnan(value)) return false;
+  if (dead || !power || lastupdate == 0 || !isfinite(value))
+    return false;
   return kind == DISC || value != 0.0;
 }
 

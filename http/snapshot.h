@@ -73,7 +73,7 @@ class clustersnap {
 void takesnapshot(clustersnap& s, time_t now);
 
 // Whether a node has a reading: it is alive, powered and was read, and the
-// value is a number; a zero fan, temperature or voltage is the model's
+// value is a finite number; a zero fan, temperature or voltage is the model's
 // "no reading" (discrete 0 is healthy).
 bool readingpresent(int kind, double value, bool dead, bool power,
                     time_t lastupdate);

@@ -104,6 +104,8 @@ TEST(SnapshotRules, ClassifyLikeTheAlertCheck) {
   EXPECT_FALSE(readingpresent(FAN, 5000, false, false, 1));  // off
   EXPECT_FALSE(readingpresent(FAN, 5000, false, true, 0));   // never read
   EXPECT_TRUE(readingpresent(DISC, 0, false, true, 1));
+  EXPECT_FALSE(readingpresent(TEMP, INFINITY, false, true, 1));
+  EXPECT_FALSE(readingpresent(TEMP, NAN, false, true, 1));
 
   nodesnap n{};
   n.power = true;

@@ -18,6 +18,15 @@ void key(std::string& out, const char* name) {
   out += "\":";
 }
 
+// JSON has no infinities or NaN; one of them would make the whole document
+// unreadable, so it is given as null.
+void number(std::string& out, double value) {
+  if (value - value == 0.0)
+    appendnumber(out, value);
+  else
+    out += "null";
+}
+
 void boolean(std::string& out, bool value) {
   out += value ? "true" : "false";
 }
@@ -37,7 +46,7 @@ void reading(std::string& out, const readingsnap& r) {
   out += ',';
   key(out, "value");
   if (r.present)
-    appendnumber(out, r.value);
+    number(out, r.value);
   else
     out += "null";
   out += ',';
@@ -50,12 +59,8 @@ void reading(std::string& out, const readingsnap& r) {
     for (int l = CRITLOW; l <= CRITHIGH; l++) {
       out += l == CRITLOW ? "{" : ",";
       key(out, LIMIT[l]);
-      // JSON has no infinities or NaN; such a limit is no limit.
-      double v = r.limits[l];
-      if (v - v == 0.0)
-        appendnumber(out, v);
-      else
-        out += "null";
+      // An infinite limit is no limit: null.
+      number(out, r.limits[l]);
     }
     out += '}';
   }

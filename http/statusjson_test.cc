@@ -69,4 +69,17 @@ TEST(StatusJson, GivesEveryNodeAndReadingWithNullForWhatIsMissing) {
                      "\"asserted\":true,\"severity\":\"critical\"}]}"),
             std::string::npos)
       << out;
+
+  // JSON has no spelling for a non-finite value; it must not break the
+  // whole document.
+  for (double bad : {INFINITY, -INFINITY, NAN}) {
+    s.nodes[0].readings[0].value = bad;
+    out.clear();
+    formatstatusjson(s, out);
+    EXPECT_NE(out.find("\"unit\":\"celsius\",\"value\":null,"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Inf"), std::string::npos) << out;
+    EXPECT_EQ(out.find("NaN"), std::string::npos) << out;
+  }
 }

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "config/tls.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
@@ -195,7 +196,7 @@ bool ipmi_link::addsensor(ipmi_sensor_t* sensor, bool isdiscrete) {
   snprintf(owner->tmperrmsg, MSGLEN,
            "Unable to add sensor %s to %s.  Max sensor count of %d reached for "
            "this node.\n",
-           sensorname, owner->name, MAXIPMISENSORS);
+           peertext(sensorname).c_str(), owner->name, MAXIPMISENSORS);
   error_msg(owner->tmperrmsg);
   release_sdata(named);
   return false;

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "config/tls.h"
 #include "ipmi/health.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
@@ -33,8 +34,9 @@ void readingfailed(int err, const char* what, const sdata_t* sdata,
     char errtext[512];
     char msg[1024];
     ipmi_get_error_string(err, errtext, sizeof errtext);
+    // The sensor's half of the name is the BMC's own text.
     snprintf(msg, sizeof msg, "Error 0x%x getting %s for sensor %s:\n%s\n", err,
-             what, sdata->name, errtext);
+             what, peertext(sdata->name).c_str(), errtext);
     error_msg(msg);
   }
   mycluster.setdead(nodename);

@@ -50,13 +50,6 @@ TEST_F(ReportSensor, DiscreteHealthReturnsToHealthyOnlyOnTheThirdAnswer) {
   EXPECT_EQ(n.disc[1], 1.0);
 }
 
-TEST_F(ReportSensor, ANaNIsStoredAndCountsAsAnUpdate) {
-  n.reportsensor("CPU Temp", NAN);
-  EXPECT_TRUE(isnan(n.temp[0].load()));
-  EXPECT_FALSE(n.isdead());
-  EXPECT_EQ(n.lastupdate, clockvalue);
-}
-
 TEST_F(ReportSensor, ANameInTwoTablesFeedsTheFirstKindOnly) {
   n.reportsensor("Shared", 3.3);
   EXPECT_EQ(n.volt[1], 3.3);

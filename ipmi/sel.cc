@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "config/tls.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
@@ -162,8 +163,11 @@ void sel_event(ipmi_domain_t* domain, ipmi_event_t* event, void* cb_data) {
     e.sensor[0] = '\0';
   e.severity = selseverity(e.event);
 
+  // The name comes from the BMC's repository; the line goes to the log and
+  // the alert e-mail, and the record keeps it as given.
   char line[SELLINELEN];
-  formatselline(l->owner->name, e.event, e.sensor, line, sizeof line);
+  formatselline(l->owner->name, e.event, peertext(e.sensor, 64).c_str(), line,
+                sizeof line);
   info_msg(line);
   l->sel.keep(e);
   if (e.severity == SEL_CRITICAL && alerthook.hardware)

@@ -80,6 +80,7 @@ struct nodeslots {
   int count;                  // the chassis's count of this kind
   std::atomic<double>* values;
   unsigned char* zeros;       // consecutive zero readings
+  bool* nonfinite;            // a non-finite reading has been said
 };
 
 class node {
@@ -97,6 +98,8 @@ class node {
   void clearfirsttime();
   // Stores a reading into the first slot of that name (fans, voltages,
   // temperatures, discretes, in this order); true also when none matches.
+  // A non-finite value is no reading: the slot keeps its value and the
+  // event is said once until the sensor reads finite again.
   bool reportsensor(const char* sensorname, double value);
   // Clears every reading and the power flag (the node is off or unreachable).
   bool zerosensors();
@@ -132,6 +135,12 @@ class node {
   unsigned char tempfail[MAXTEMPS];
   unsigned char fanfail[MAXFANS];
   unsigned char discfail[MAXDISCS];
+  // The sensor's last reading was not finite, and that has been said; only
+  // the thread that stores readings.
+  bool voltnonfinite[MAXVOLTS];
+  bool tempnonfinite[MAXTEMPS];
+  bool fannonfinite[MAXFANS];
+  bool discnonfinite[MAXDISCS];
 
   std::atomic<time_t> lastupdate;  // last accepted non-zero reading
   time_t lastquery;                // main thread only

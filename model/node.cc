@@ -1,5 +1,7 @@
 // The chassis and node records: per-kind access, readings, liveness, and the
 // pacing of every node's polling.
+#include <math.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "model/datastructs.h"
@@ -89,6 +91,10 @@ node::node(chassis* c)
       tempfail(),
       fanfail(),
       discfail(),
+      voltnonfinite(),
+      tempnonfinite(),
+      fannonfinite(),
+      discnonfinite(),
       lastupdate(0),
       lastquery(0),
       lastcheck(0),
@@ -111,13 +117,13 @@ nodeslots node::slots(int kind) {
   int count = thischassis ? thischassis->slots(kind).count : 0;
   switch (kind) {
     case FAN:
-      return {count, fan, fanfail};
+      return {count, fan, fanfail, fannonfinite};
     case TEMP:
-      return {count, temp, tempfail};
+      return {count, temp, tempfail, tempnonfinite};
     case VOLT:
-      return {count, volt, voltfail};
+      return {count, volt, voltfail, voltnonfinite};
     default:
-      return {count, disc, discfail};
+      return {count, disc, discfail, discnonfinite};
   }
 }
 
@@ -138,7 +144,7 @@ void node::clearfirsttime() {
 
 bool node::reportsensor(const char* sensorname, double value) {
   time_t now = nowtime();
-  nodeslots found = {0, nullptr, nullptr};
+  nodeslots found = {0, nullptr, nullptr, nullptr};
   int index = -1;
   for (int kind : NAMEORDER) {
     chassisslots s = thischassis->slots(kind);
@@ -151,8 +157,22 @@ bool node::reportsensor(const char* sensorname, double value) {
   }
   if (index < 0) return true;
 
+  // An infinity or NaN (a 1/x conversion of raw 0, a broken reply) would
+  // reach every output and the limit check; the last value stands instead.
+  if (!isfinite(value)) {
+    if (!found.nonfinite[index]) {
+      char msg[MSGLEN];
+      snprintf(msg, sizeof msg, "Sensor %s on %s gave no finite reading\n",
+               sensorname, name ? name : "");
+      error_msg(msg);
+    }
+    found.nonfinite[index] = true;
+    return true;
+  }
+  found.nonfinite[index] = false;
+
   // A BMC often answers 0 for a sensor it could not read this time; only a
-  // third zero in a row is believed. A NaN is not 0 and is stored.
+  // third zero in a row is believed.
   if (value != 0.0) {
     found.zeros[index] = 0;
     found.values[index] = value;

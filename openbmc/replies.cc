@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "config/tls.h"
+
 namespace {
 
 const char STATUSTEXT[] = "\"status\": \"";
@@ -131,4 +133,10 @@ bool formatloginbody(char* out, size_t outlen, const char* user,
       jsonescape(user, u, sizeof u) && jsonescape(password, p, sizeof p);
   int n = snprintf(out, outlen, "{\"data\": [ \"%s\", \"%s\" ] }", u, p);
   return whole && n >= 0 && static_cast<size_t>(n) < outlen;
+}
+
+std::string replytext(const char* data, size_t len) {
+  // One byte past what peertext keeps is enough for it to mark the cut.
+  constexpr size_t KEPT = 160;
+  return peertext(std::string(data, len < KEPT + 1 ? len : KEPT + 1), KEPT);
 }

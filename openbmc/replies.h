@@ -7,6 +7,8 @@
 
 #include <stddef.h>
 
+#include <string>
+
 // Results of loginreply.
 enum { LOGIN_NOSTATUS = -1, LOGIN_REFUSED = 0, LOGIN_OK = 1 };
 // Results of powerstatereply.
@@ -27,6 +29,9 @@ int powerstatereply(const char* data, size_t len);
 int sensorreply(const char* data, size_t len, double* reading);
 // value / 10^-scale for a negative scale; a scale of 0 or above is ignored.
 double scaledreading(long scale, long value);
+// A reply piece of data[0, len) as a message quotes it: escaped and cut as
+// peertext does, so a BMC can neither forge a log line nor flood the log.
+std::string replytext(const char* data, size_t len);
 // Writes `in` into `out` as the inside of a JSON string: '"', '\\' and
 // control characters are escaped. Always terminates `out` (outlen > 0);
 // returns false when the text had to be cut.

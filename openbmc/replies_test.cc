@@ -89,6 +89,19 @@ TEST(OpenBmcReplies, SearchesStayWithinTheDeliveredBytes) {
   EXPECT_EQ(readreplyinteger(reading.data(), reading.data()), 0);
 }
 
+TEST(OpenBmcReplies, AQuotedReplyIsOneBoundedLineOfItsOwnBytes) {
+  const std::string forged =
+      "{\"x\": \"y\"}\nnode07 being shutdown automatically\r\x01";
+  // Bytes after the piece must not be quoted.
+  EXPECT_EQ(replytext((forged + "AFTER").data(), forged.size()),
+            "{\"x\": \"y\"}\\x0anode07 being shutdown automatically"
+            "\\x0d\\x01");
+
+  const std::string flood(5000, 'a');
+  EXPECT_EQ(replytext(flood.data(), flood.size()), std::string(160, 'a') + "...");
+  EXPECT_EQ(replytext(flood.data(), 160), std::string(160, 'a'));
+}
+
 TEST(OpenBmcReplies, SensorReadingsAreScaledByNegativeScalesOnly) {
   struct {
     const char* scale;

@@ -33,11 +33,6 @@ void resethandle(CURL* c) {
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
 }
 
-// Prints at most the delivered bytes of a reply (it is not NUL-terminated).
-int printable(size_t len) {
-  return len > MSGLEN ? MSGLEN : static_cast<int>(len);
-}
-
 // The node's record of the OpenBMC sensor with this chassis name, or null.
 openbmc_sensor* findopenbmcsensor(openbmc_link* l, const char* name) {
   for (int kind = FAN; kind < DISC; kind++) {
@@ -104,8 +99,8 @@ size_t openbmc_link::curlVerifyLogin(char* data, size_t size, size_t count,
       break;
     default:
       snprintf(msg, sizeof msg,
-               "Login to %s failed with unexpected result: %.*s\n", n->name,
-               printable(len), data);
+               "Login to %s failed with unexpected result: %s\n", n->name,
+               replytext(data, len).c_str());
       error_msg(msg);
       n->dead = true;
       l->curlLoggedIn = false;
@@ -134,8 +129,8 @@ size_t openbmc_link::curlPowerStatus(char* data, size_t size, size_t count,
     default: {
       char msg[MSGLEN];
       snprintf(msg, sizeof msg,
-               "Could not determine power status from %s: %.*s\n", n->name,
-               printable(len), data);
+               "Could not determine power status from %s: %s\n", n->name,
+               replytext(data, len).c_str());
       error_msg(msg);
       n->power = false;
       n->dead = true;

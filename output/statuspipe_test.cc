@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <math.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/resource.h>
@@ -51,18 +52,20 @@ TEST(StatusRecord, TruncatesTowardZeroAndPrintsEmptyKinds) {
   chassis c;
   c.numfans = 1;
   c.numtemps = 1;
-  c.numvolts = 2;
+  c.numvolts = 4;
   node n(&c);
   n.name = const_cast<char*>("dead1");
   n.fan[0] = -1.7;
   n.temp[0] = -0.5;
   n.volt[0] = 8.2;
   n.volt[1] = 1e300;  // saturates instead of overflowing
+  n.volt[2] = INFINITY;  // no reading, not a large one
+  n.volt[3] = NAN;
   std::string out;
   formatstatusrecord(&n, out);
   EXPECT_EQ(out,
             "$TIME 0\n$NODE 1 dead1\n$$DEAD 1\n$$FAN -1\n$$TEMP -50\n"
-            "$$VOLT 819 2147483647\n$$DISC\n$$POWER 0\n");
+            "$$VOLT 819 2147483647 0 0\n$$DISC\n$$POWER 0\n");
 }
 
 TEST(StatusRecord, TheLargestRecordIsWrittenWhole) {

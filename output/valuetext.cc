@@ -7,7 +7,8 @@
 
 int truncint(double value) {
   // A cast of a value outside int's range is undefined: saturate instead.
-  if (isnan(value)) return 0;
+  // An infinity is no reading, not a large one.
+  if (!isfinite(value)) return 0;
   if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
   if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
   return static_cast<int>(value);

@@ -5,7 +5,8 @@
 
 #include <string>
 
-// The value truncated toward zero; NaN gives 0, values beyond int saturate.
+// The value truncated toward zero; NaN and infinities give 0, finite values
+// beyond int saturate.
 int truncint(double value);
 // value × 100 in double precision, truncated toward zero.
 int hundredths(double value);

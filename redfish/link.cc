@@ -504,7 +504,7 @@ void redfish_link::onreply(const redfishreply& r) {
       // Advertised but refused or ignored: discover again without it.
       say("Redfish BMC of %s does not expand %s (HTTP %ld): reading its "
           "sensors otherwise\n",
-          n->name, ch.sensors.c_str(), r.status);
+          n->name, peertext(ch.sensors).c_str(), r.status);
       expandrefused = true;
       ready = false;
       return endjob();

@@ -235,6 +235,17 @@ def test_a_refused_login_waits_longer_each_time_and_a_command_tries_at_once(
         k.stop()
 
 
+def test_a_line_feed_in_a_link_forges_no_log_line(start_kestrel, fleets):
+    forged = "node07 being shutdown automatically"
+    f = fleets([bmcconf("mock")])
+    f.control("mock", links={"system": "/redfish/v1/Systems/1\n" + forged})
+    k = start_kestrel(CHASSIS, cluster("mock"), hosts=ADDRESSES).wait_ready()
+    k.wait_stderr("/redfish/v1/Systems/1\\x0a" + forged)
+    assert k.stop() == 0
+    lines = k.stderr().splitlines()
+    assert not [line for line in lines if line.startswith(forged)], lines
+
+
 def test_switchyard_power_requests_arrive_as_reset_types(start_kestrel, fleets):
     # bmcweb's allowed values without ForceRestart: the nearest is sent.
     f = fleets([bmcconf("mock"), bmcconf("web", allowed=[
