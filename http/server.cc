@@ -148,7 +148,7 @@ MHD_Result answer(void*, MHD_Connection* conn, const char* url,
   bool metrics = route == ROUTE_METRICS;
   if (metrics || route == ROUTE_STATUSJSON) {
     clustersnap snap;
-    takesnapshot(snap, nowtime());
+    takesnapshot(snap, walltime());
     std::string body;
     if (!metrics) {
       formatstatusjson(snap, body);

@@ -3,6 +3,7 @@
 #include <math.h>
 
 #include "model/datastructs.h"
+#include "model/globals.h"
 
 #ifndef KESTREL_VERSION
 #define KESTREL_VERSION "unknown"
@@ -51,7 +52,7 @@ void takesnapshot(clustersnap& s, time_t now) {
     ns.dead = n.dead;
     ns.power = n.power;
     ns.lastupdate = n.lastupdate;
-    ns.settling = settlingstate(n.firsttime, now);
+    ns.settling = settlingstate(n.firsttime, nowtime());
     slotsof(c, ns.readings);
     int next[NUMKINDS] = {};
     for (readingsnap& r : ns.readings) {

@@ -122,7 +122,8 @@ TEST_F(Poll, ANodeSilentForMoreThan25SecondsIsDeclaredDead) {
   n.dead = false;
   n.power = true;
   n.pwr_statuswaiting = 1;
-  n.lastupdate = clockvalue - 25;
+  n.lastupdate = 1700000000;  // the wall clock's, only printed
+  n.lastreading = clockvalue - 25;
   n.firsttime = clockvalue - 100;
   EXPECT_TRUE(n.getdata());
   EXPECT_FALSE(n.isdead());
@@ -131,6 +132,7 @@ TEST_F(Poll, ANodeSilentForMoreThan25SecondsIsDeclaredDead) {
   EXPECT_FALSE(n.getdata());
   EXPECT_TRUE(n.isdead());
   EXPECT_EQ(n.lastupdate, 0);
+  EXPECT_EQ(n.lastreading, 0);
   EXPECT_EQ(n.firsttime, 0);
 
   // Without a reading to go by the rule never fires.

@@ -142,7 +142,11 @@ class node {
   bool fannonfinite[MAXFANS];
   bool discnonfinite[MAXDISCS];
 
-  std::atomic<time_t> lastupdate;  // last accepted non-zero reading
+  // Last accepted non-zero reading: lastupdate in wall time (printed),
+  // lastreading in nowtime() (staleness). Written by whichever thread
+  // reports readings.
+  std::atomic<time_t> lastupdate;
+  std::atomic<time_t> lastreading;
   time_t lastquery;                // main thread only
   time_t lastcheck;                // main thread only
   // Power-state queries unanswered: set by the transport on the main thread

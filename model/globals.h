@@ -43,8 +43,15 @@ extern alerthooks alerthook;
 void error_msg(const char* text);
 void info_msg(const char* text);
 
-// Current time in whole seconds; tests may replace the source.
+// Seconds for measuring intervals (pacing, staleness, settling, alert and
+// shutdown timers): CLOCK_MONOTONIC, which no step of the wall clock moves,
+// offset so that its values stay far from 0 (which fields use for "never").
+// Never printed as a date.
 time_t nowtime();
+// The wall clock, for what is printed: the status records' $TIME, the times
+// of the status document and metrics.
+time_t walltime();
+// Tests may replace the source of both with one clock.
 void settestclock(time_t (*source)());
 
 // Ends the process with `status`: flushes stdio, removes the pipes once the

@@ -96,6 +96,7 @@ node::node(chassis* c)
       fannonfinite(),
       discnonfinite(),
       lastupdate(0),
+      lastreading(0),
       lastquery(0),
       lastcheck(0),
       pwr_statuswaiting(0),
@@ -140,6 +141,7 @@ void node::initfirsttime() {
 void node::clearfirsttime() {
   firsttime = 0;
   lastupdate = 0;
+  lastreading = 0;
 }
 
 bool node::reportsensor(const char* sensorname, double value) {
@@ -177,7 +179,8 @@ bool node::reportsensor(const char* sensorname, double value) {
     found.zeros[index] = 0;
     found.values[index] = value;
     dead = false;
-    lastupdate = now;
+    lastupdate = walltime();
+    lastreading = now;
   } else {
     if (found.zeros[index] < 255) found.zeros[index]++;
     if (found.zeros[index] >= ZEROSBELIEVED) found.values[index] = 0.0;
@@ -186,7 +189,8 @@ bool node::reportsensor(const char* sensorname, double value) {
 }
 
 bool node::zerosensors() {
-  lastupdate = nowtime();
+  lastupdate = walltime();
+  lastreading = nowtime();
   power = false;
   for (int kind = FAN; kind < NUMKINDS; kind++) {
     nodeslots s = slots(kind);
@@ -205,10 +209,11 @@ bool node::getdata() {
   if (now - lastquery < POLLPERIOD) return false;
   lastquery = now;
 
-  time_t last = lastupdate;
+  time_t last = lastreading;
   if (last > 0 && now - last > STALEAFTER) {
     dead = true;
     lastupdate = 0;
+    lastreading = 0;
     firsttime = 0;
   }
   // A dead or powered-off node is probed sooner, to notice it coming back.

@@ -11,7 +11,7 @@ import pytest
 from tests.harness import daemon, smtp, util
 from tests.harness.openbmc import TestBmc as OpenBmc
 from tests.harness.redfish import Fleet, sensor
-from tests.process.test_alerts import FAST, POWERED_OFF
+from tests.process.test_alerts import FAKETIME_LIB, FAST, POWERED_OFF
 
 CHASSIS = """$CHASSISTYPE rf
 $$REDFISH
@@ -244,6 +244,30 @@ def test_a_line_feed_in_a_link_forges_no_log_line(start_kestrel, fleets):
     assert k.stop() == 0
     lines = k.stderr().splitlines()
     assert not [line for line in lines if line.startswith(forged)], lines
+
+
+def test_a_wall_clock_step_neither_freezes_polling_nor_kills_the_node(
+        datadir, fleets, tmp_path):
+    f = fleets([bmcconf("mock")])
+    daemon.write_config(datadir, CHASSIS, cluster("mock"))
+    # libfaketime reads the wall clock's offset from a file on every call
+    # and leaves the monotonic clock alone.
+    offset = tmp_path / "offset"
+    offset.write_text("+0\n")
+    wrapper = ["env", "LD_PRELOAD=" + FAKETIME_LIB,
+               "FAKETIME_TIMESTAMP_FILE=%s" % offset, "FAKETIME_NO_CACHE=1",
+               "FAKETIME_DONT_FAKE_MONOTONIC=1", "DONT_FAKE_MONOTONIC=1",
+               "ASAN_OPTIONS=verify_asan_link_order=0"]
+    k = daemon.Kestrel(datadir, hosts=ADDRESSES, wrapper=wrapper).start()
+    try:
+        k.wait_ready()
+        wait_record(k, "mock", reading, what="readings")
+        for step in ("-600", "+600"):
+            offset.write_text(step + "\n")
+            wait_passes(f, ["mock"], 3)
+            wait_record(k, "mock", reading, what="readings after %s s" % step)
+    finally:
+        k.stop()
 
 
 def test_switchyard_power_requests_arrive_as_reset_types(start_kestrel, fleets):
