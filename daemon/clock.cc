@@ -11,4 +11,12 @@ time_t nowtime() {
   return source ? source() : time(nullptr);
 }
 
+time_t monotime() {
+  time_t (*source)() = clocksource.load();
+  if (source) return source();
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec;
+}
+
 void settestclock(time_t (*source)()) { clocksource.store(source); }

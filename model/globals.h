@@ -45,6 +45,9 @@ void info_msg(const char* text);
 
 // Current time in whole seconds; tests may replace the source.
 time_t nowtime();
+// Seconds of a clock that never steps back, for pacing; the test source
+// replaces it as well.
+time_t monotime();
 void settestclock(time_t (*source)());
 
 // Ends the process with `status`: flushes stdio, removes the pipes once the
