@@ -230,7 +230,10 @@ TEST_F(OpenBmcNodeTest, AReplyIsJudgedWholeInWhateverPiecesItArrives) {
   EXPECT_EQ(l.curlReply.size(), OPENBMCMAXREPLY);
 }
 
-TEST_F(OpenBmcNodeTest, RefusedLoginsWaitLongerEachTimeButCommandsGoAtOnce) {
+// Each test below makes one failed login only: libcurl loses a handle's
+// pending cookie set-up when the handle is reset after a transfer that
+// failed before it started (a leak the sanitizer build would report).
+TEST_F(OpenBmcNodeTest, RefusedLoginsHoldThePollsLoginsBackEverLonger) {
   testing::internal::CaptureStderr();
   login(REFUSED, 401);  // the first login, on the main thread
   EXPECT_TRUE(n.dead);
@@ -251,23 +254,27 @@ TEST_F(OpenBmcNodeTest, RefusedLoginsWaitLongerEachTimeButCommandsGoAtOnce) {
   l.curlAddTask(STATUS);
   runworker();
   EXPECT_EQ(url[0], '\0');
-  // A power command logs in at once, and its refusal is said.
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Login to 127.0.0.1:0 failed\n");
+}
+
+TEST_F(OpenBmcNodeTest, ACommandLogsInAtOnceAndEachOfItsRefusalsIsSaid) {
+  testing::internal::CaptureStderr();
+  login(REFUSED, 401);
   l.curlAddTask(POWERON);
   runworker();
   EXPECT_STREQ(url, LOGINURL);
   login(REFUSED, 401, true);
-  EXPECT_EQ(l.curlPacer.refusals, 3);
+  EXPECT_EQ(l.curlPacer.refusals, 2);
   login("{\"status\": \"ok\"}");
   EXPECT_TRUE(l.curlLoggedIn);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Login to 127.0.0.1:0 failed\n"
-            "Login to 127.0.0.1:0 failed\n"
-            "Login to 127.0.0.1:0 accepted again after 3 refused logins\n");
   // A new refusal is news again.
-  testing::internal::CaptureStderr();
   login("{\"status\": \"error\", \"data\": \"account locked\"}", 200);
   EXPECT_EQ(l.curlPacer.refusals, 1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Login to 127.0.0.1:0 failed\n"
+            "Login to 127.0.0.1:0 failed\n"
+            "Login to 127.0.0.1:0 accepted again after 2 refused logins\n"
             "Login to 127.0.0.1:0 failed\n");
 }
 
