@@ -222,7 +222,8 @@ void openbmc_link::judgepowerstate() {
       char key[MSGLEN];
       snprintf(key, sizeof key, "Could not determine power status from %s",
                n->name);
-      say(key, msg, false);
+      // A reply cut off at the bound has been said already.
+      if (!curlReplyTooLong) say(key, msg, false);
       n->power = false;
       n->dead = true;
       n->zerosensors();
@@ -350,7 +351,7 @@ void curlpowerstate(openbmc_link* l) {
   if (perform(l, false)) {
     l->judgepowerstate();
   } else if (l->curlReplyTooLong) {
-    l->judgepowerstate();  // as any reply without a power state
+    l->judgepowerstate();  // as a reply without a power state
   } else {
     char msg[MSGLEN];
     snprintf(msg, sizeof msg,

@@ -228,6 +228,12 @@ TEST_F(OpenBmcNodeTest, AReplyIsJudgedWholeInWhateverPiecesItArrives) {
   EXPECT_FALSE(collect("x", 1));
   EXPECT_TRUE(l.curlReplyTooLong);
   EXPECT_EQ(l.curlReply.size(), OPENBMCMAXREPLY);
+  // A cut-off power state is a dead node, said once by the transfer alone.
+  testing::internal::CaptureStderr();
+  l.judgepowerstate();
+  EXPECT_TRUE(n.dead);
+  EXPECT_FALSE(l.curlLoggedIn);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 // Each test below makes one failed login only: libcurl loses a handle's
