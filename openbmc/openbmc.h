@@ -12,8 +12,11 @@
 
 #include <condition_variable>
 #include <list>
+#include <map>
+#include <string>
 
 #include "model/datastructs.h"
+#include "openbmc/pacing.h"
 
 constexpr size_t CURLURLLEN = 652;    // openbmc_link::curlURL
 constexpr size_t CURLDATALEN = 4096;  // openbmc_link::curlDATA
@@ -63,17 +66,21 @@ class openbmc_link : public transport {
   // False when `task` is already queued.
   bool curlAddTaskOnce(int task) EXCLUDES(curlTaskLock);
   static void* curlNodeThread(void* thelink);
-  static void* curlLogin(void* thelink);
-  static size_t curlVerifyLogin(char* data, size_t size, size_t count,
-                                void* thelink);
-  static size_t curlPowerStatus(char* data, size_t size, size_t count,
-                                void* thelink);
-  static size_t curlPowerCommandVerify(char* data, size_t size, size_t count,
-                                       void* thelink);
-  static size_t curlGetData(char* data, size_t size, size_t count,
-                            void* thelink);
+  // Logs in; false when the transfer failed (the BMC gave no whole reply).
+  // A command's login is never held back and each failure of it is said.
+  static bool curlLogin(openbmc_link* l, bool bycommand);
   static size_t curlSendCommand(char* buffer, size_t size, size_t count,
                                 void* body);
+
+  // Judge the whole reply in curlReply once its transfer is done.
+  void judgelogin(long httpcode, bool bycommand);
+  void judgepowerstate();
+  void judgesensor(long httpcode);
+  // Says `text` about this node, at most once a MESSAGEPERIOD (`period`)
+  // for each `key` (the text itself when null), with the count held back
+  // since; a message caused by a command is always said.
+  void say(const char* key, const char* text, bool bycommand,
+           time_t period = MESSAGEPERIOD);
 
   node* owner;
   CURL* curl;
@@ -83,6 +90,11 @@ class openbmc_link : public transport {
   time_t curlLastLogin;
   time_t curlLastPwrOnCmd;
   CURLcode res;
+  // The reply of the running transfer, collected whole by collectreply.
+  std::string curlReply;
+  bool curlReplyTooLong;
+  loginpacer curlPacer;
+  std::map<std::string, msglimiter> curlMessages;
   openbmc_sensor* openBmcFans[MAXFANS];
   openbmc_sensor* openBmcTemps[MAXTEMPS];
   openbmc_sensor* openBmcVolts[MAXVOLTS];
@@ -100,6 +112,10 @@ class openbmc_link : public transport {
 // the calling (main) thread; a failed login is reported and retried by the
 // worker. Ends the process when the worker cannot be set up.
 transport* openbmc_attach(node* n, time_t readingtime);
+
+// The write callback of every request: appends to curlReply, and ends the
+// transfer (setting curlReplyTooLong) when the reply passes OPENBMCMAXREPLY.
+size_t collectreply(char* data, size_t size, size_t count, void* thelink);
 
 // Sends POWERON, POWEROFF or RESET; `now` is the task's time.
 void curlpowercommand(openbmc_link* l, int task, time_t now);

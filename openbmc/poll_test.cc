@@ -84,7 +84,8 @@ TEST_F(OpenBmcPoll, ASensorReplyIsScaledIntoTheSlotOfItsName) {
       "{\n  \"data\": {\n    \"Scale\": -3, \n    \"Value\": 45125\n  }, \n"
       "  \"status\": \"ok\"\n}";
   openbmc.curlCurSens = "CPU Temp";
-  openbmc_link::curlGetData(&reply[0], 1, reply.size(), &openbmc);
+  openbmc.curlReply = reply;
+  openbmc.judgesensor(200);
   EXPECT_DOUBLE_EQ(n.temp[0], 45.125);
   EXPECT_FALSE(n.isdead());
   EXPECT_EQ(n.lastupdate, clockvalue);
@@ -95,7 +96,8 @@ TEST_F(OpenBmcPoll, ASensorReplyIsScaledIntoTheSlotOfItsName) {
   std::string off =
       "\"CurrentPowerState\": "
       "\"xyz.openbmc_project.State.Chassis.PowerState.Off\"";
-  openbmc_link::curlPowerStatus(&off[0], 1, off.size(), &openbmc);
+  openbmc.curlReply = off;
+  openbmc.judgepowerstate();
   EXPECT_EQ(n.temp[0], 0.0);
   EXPECT_FALSE(n.ispowered());
   EXPECT_FALSE(n.isdead());

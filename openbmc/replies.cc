@@ -61,6 +61,19 @@ long readreplyinteger(const char* p, const char* end) {
   return negative ? -value : value;
 }
 
+bool appendreply(std::string* reply, const char* data, size_t len) {
+  if (len > OPENBMCMAXREPLY - reply->size()) return false;
+  reply->append(data, len);
+  return true;
+}
+
+bool loginrefused(long httpcode, const char* data, size_t len) {
+  if (httpcode == 401 || httpcode == 403) return true;
+  if (loginreply(data, len) == LOGIN_OK) return false;
+  return findreplytext(data, len, "locked") ||
+         findreplytext(data, len, "Locked");
+}
+
 int loginreply(const char* data, size_t len) {
   const char* end = data + len;
   const char* found = findreplytext(data, len, STATUSTEXT);

@@ -1,13 +1,16 @@
 // Reading OpenBMC REST replies and forming the login body. The replies are
 // not parsed as JSON: each handler looks for a fixed text and reads what
-// follows it. Every function here stays within the bytes it is given, as the
-// library hands replies over in pieces that are not NUL-terminated.
+// follows it. Each is given a whole reply, which need not be NUL-terminated;
+// every function here stays within the bytes it is given.
 #ifndef KESTREL_OPENBMC_REPLIES_H_
 #define KESTREL_OPENBMC_REPLIES_H_
 
 #include <stddef.h>
 
 #include <string>
+
+// The longest reply taken from a BMC; a longer one ends its transfer.
+constexpr size_t OPENBMCMAXREPLY = 4 * 1024 * 1024;
 
 // Results of loginreply.
 enum { LOGIN_NOSTATUS = -1, LOGIN_REFUSED = 0, LOGIN_OK = 1 };
@@ -21,11 +24,18 @@ const char* findreplytext(const char* data, size_t len, const char* text);
 // Reads white space, an optional sign and decimal digits from [p, end), as
 // atoi does; no digits give 0, and values beyond a long saturate.
 long readreplyinteger(const char* p, const char* end);
-// Judges one piece of a login reply by the text after "status": ".
+// Adds a piece of a reply to `reply`; false, leaving `reply` as it was, when
+// the reply would grow beyond OPENBMCMAXREPLY.
+bool appendreply(std::string* reply, const char* data, size_t len);
+// Judges a login reply by the text after "status": ".
 int loginreply(const char* data, size_t len);
-// Judges one piece of a chassis state reply by its CurrentPowerState.
+// Whether a login reply refuses the credentials: HTTP 401 or 403, or a text
+// that says the account is locked. Retrying such a login soon only locks
+// the account (longer).
+bool loginrefused(long httpcode, const char* data, size_t len);
+// Judges a chassis state reply by its CurrentPowerState.
 int powerstatereply(const char* data, size_t len);
-// Reads one piece of a sensor reply; on SENSOR_READING `reading` is set.
+// Reads a sensor reply; on SENSOR_READING `reading` is set.
 int sensorreply(const char* data, size_t len, double* reading);
 // value / 10^-scale for a negative scale; a scale of 0 or above is ignored.
 double scaledreading(long scale, long value);

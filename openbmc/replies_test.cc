@@ -55,6 +55,20 @@ TEST(OpenBmcReplies, LoginStatusIsJudgedByItsFirstTwoCharacters) {
   EXPECT_EQ(login(""), LOGIN_NOSTATUS);
 }
 
+TEST(OpenBmcReplies, ALoginIsRefusedBy401Or403OrALockedAccount) {
+  auto refused = [](long code, const std::string& s) {
+    return loginrefused(code, s.data(), s.size());
+  };
+  EXPECT_TRUE(refused(401, kLoginRefused));
+  EXPECT_TRUE(refused(403, ""));
+  EXPECT_TRUE(refused(200, "{\"status\": \"error\", \"data\": \"Account "
+                           "locked\"}"));
+  EXPECT_TRUE(refused(500, "User account is Locked"));
+  EXPECT_FALSE(refused(200, kLoginRefused));  // failed, not refused
+  EXPECT_FALSE(refused(502, "<html>502 Bad Gateway</html>"));
+  EXPECT_FALSE(refused(200, "{\"data\": \"unlocked\", \"status\": \"ok\"}"));
+}
+
 TEST(OpenBmcReplies, PowerStateReadsOnOffOrNothing) {
   EXPECT_EQ(power(chassisstate("On")), POWERSTATE_ON);
   EXPECT_EQ(power(chassisstate("Off")), POWERSTATE_OFF);

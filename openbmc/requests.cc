@@ -1,8 +1,10 @@
-// The OpenBMC REST requests and the handlers of their replies. Each request
+// The OpenBMC REST requests and the judges of their replies. Each request
 // resets the node's handle (its connection and cookies survive the reset)
-// and sets its own options. The handlers write what they find into the node;
-// they format messages in buffers of their own, as the main thread may be
-// using the node's tmperrmsg at the same time.
+// and sets its own options. A reply is collected whole, as the library hands
+// it over in pieces that split it anywhere, and judged once its transfer is
+// done. The judges write what they find into the node; they format messages
+// in buffers of their own, as the main thread may be using the node's
+// tmperrmsg at the same time.
 #include <stdio.h>
 #include <string.h>
 
@@ -48,11 +50,75 @@ openbmc_sensor* findopenbmcsensor(openbmc_link* l, const char* name) {
 
 }  // namespace
 
-void* openbmc_link::curlLogin(void* thelink) {
+size_t collectreply(char* data, size_t size, size_t count, void* thelink) {
   openbmc_link* l = static_cast<openbmc_link*>(thelink);
+  size_t len = size * count;
+  if (!appendreply(&l->curlReply, data, len)) {
+    l->curlReplyTooLong = true;
+    return 0;  // ends the transfer with a write error
+  }
+  return len;
+}
+
+void openbmc_link::say(const char* key, const char* text, bool bycommand,
+                       time_t period) {
+  if (bycommand) {
+    error_msg(text);
+    return;
+  }
+  unsigned heldback = 0;
+  if (!curlMessages[key ? key : text].allow(nowtime(), period, &heldback))
+    return;
+  if (heldback == 0) {
+    error_msg(text);
+    return;
+  }
+  char msg[2 * MSGLEN];
+  snprintf(msg, sizeof msg, "%s(%u more since it was last said)\n",
+           text, heldback);
+  error_msg(msg);
+}
+
+namespace {
+
+// Starts a request's transfer with an empty reply and runs it. A reply cut
+// off at OPENBMCMAXREPLY is said here, as the one failure of the request;
+// true when a whole reply is in curlReply.
+bool perform(openbmc_link* l, bool bycommand) {
+  CURL* c = l->curl;
+  l->curlReply.clear();
+  l->curlReplyTooLong = false;
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, collectreply);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, l);
+  l->res = curl_easy_perform(c);
+  if (l->curlReplyTooLong) {
+    char msg[MSGLEN];
+    snprintf(msg, sizeof msg, "Reply from %s to %s longer than %zu bytes\n",
+             l->owner->name, l->curlURL, OPENBMCMAXREPLY);
+    l->say(nullptr, msg, bycommand);
+  }
+  return l->res == CURLE_OK;
+}
+
+// Gives back what a flood left in the buffer: a node keeps little between
+// its requests.
+void trimreply(openbmc_link* l) {
+  if (l->curlReply.capacity() > 64 * 1024) std::string().swap(l->curlReply);
+}
+
+long httpcode(openbmc_link* l) {
+  long code = 0;
+  curl_easy_getinfo(l->curl, CURLINFO_RESPONSE_CODE, &code);
+  return code;
+}
+
+}  // namespace
+
+bool openbmc_link::curlLogin(openbmc_link* l, bool bycommand) {
   node* n = l->owner;
   CURL* c = l->curl;
   l->curlInLogin = true;
+  l->curlPacer.attempted(nowtime(), bycommand);
   resethandle(c);
   snprintf(l->curlURL, CURLURLLEN, "https://%s-ipmi/login", n->name);
   curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
@@ -65,56 +131,73 @@ void* openbmc_link::curlLogin(void* thelink) {
   settlsoptions(c);
   struct curl_slist* headers = curl_slist_append(nullptr, JSONHEADER);
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, curlVerifyLogin);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, l);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, CURLCONNECTTIMEOUTMS);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLLOGINTIMEOUTMS);
-  l->res = curl_easy_perform(c);
+  bool whole = perform(l, bycommand);
   curl_slist_free_all(headers);
-  if (l->res != CURLE_OK) {
+  if (whole) {
+    l->judgelogin(httpcode(l), bycommand);
+  } else {
     l->curlLoggedIn = false;
-    l->curlInLogin = false;
-    return nullptr;
+    if (l->curlReplyTooLong) n->dead = true;
   }
+  trimreply(l);
   l->curlInLogin = false;
-  return l;
+  return whole;
 }
 
-size_t openbmc_link::curlVerifyLogin(char* data, size_t size, size_t count,
-                                    void* thelink) {
-  openbmc_link* l = static_cast<openbmc_link*>(thelink);
-  node* n = l->owner;
-  size_t len = size * count;
+void openbmc_link::judgelogin(long code, bool bycommand) {
+  node* n = owner;
+  const char* data = curlReply.data();
+  size_t len = curlReply.size();
   char msg[MSGLEN];
+  if (loginrefused(code, data, len)) {
+    // Said at the first refusal, then hourly while they last; the wait
+    // before the next login of the poll doubles.
+    curlPacer.refused(nowtime());
+    snprintf(msg, sizeof msg, "Login to %s failed\n", n->name);
+    say("login refused", msg, bycommand, REFUSALREPORTPERIOD);
+    n->dead = true;
+    curlLoggedIn = false;
+    return;
+  }
   switch (loginreply(data, len)) {
     case LOGIN_OK:
       n->dead = false;
-      l->curlLoggedIn = true;
+      curlLoggedIn = true;
+      if (int refusals = curlPacer.accepted()) {
+        snprintf(msg, sizeof msg,
+                 "Login to %s accepted again after %d refused logins\n",
+                 n->name, refusals);
+        info_msg(msg);
+        // A later refusal is news again.
+        curlMessages.erase("login refused");
+      }
       break;
     case LOGIN_REFUSED:
       snprintf(msg, sizeof msg, "Login to %s failed\n", n->name);
-      error_msg(msg);
+      say(nullptr, msg, bycommand);
       n->dead = true;
-      l->curlLoggedIn = false;
+      curlLoggedIn = false;
       break;
-    default:
+    default: {
       snprintf(msg, sizeof msg,
                "Login to %s failed with unexpected result: %s\n", n->name,
                replytext(data, len).c_str());
-      error_msg(msg);
+      char key[MSGLEN];
+      snprintf(key, sizeof key, "Login to %s failed with unexpected result",
+               n->name);
+      say(key, msg, bycommand);
       n->dead = true;
-      l->curlLoggedIn = false;
+      curlLoggedIn = false;
       break;
+    }
   }
-  return len;
 }
 
-size_t openbmc_link::curlPowerStatus(char* data, size_t size, size_t count,
-                                    void* thelink) {
-  openbmc_link* l = static_cast<openbmc_link*>(thelink);
-  node* n = l->owner;
-  size_t len = size * count;
-  switch (powerstatereply(data, len)) {
+void openbmc_link::judgepowerstate() {
+  node* n = owner;
+  switch (powerstatereply(curlReply.data(), curlReply.size())) {
     case POWERSTATE_ON:
       if (!n->power) n->clearfirsttime();
       n->power = true;
@@ -130,52 +213,46 @@ size_t openbmc_link::curlPowerStatus(char* data, size_t size, size_t count,
       char msg[MSGLEN];
       snprintf(msg, sizeof msg,
                "Could not determine power status from %s: %s\n", n->name,
-               replytext(data, len).c_str());
-      error_msg(msg);
+               replytext(curlReply.data(), curlReply.size()).c_str());
+      char key[MSGLEN];
+      snprintf(key, sizeof key, "Could not determine power status from %s",
+               n->name);
+      // A reply cut off at the bound has been said already.
+      if (!curlReplyTooLong) say(key, msg, false);
       n->power = false;
       n->dead = true;
       n->zerosensors();
       // Most often the session has expired: log in again before the next
       // task, or a node that is off (and so never asked for sensors, whose
       // reply would end the session) would stay dead for good.
-      l->curlLoggedIn = false;
+      curlLoggedIn = false;
       break;
     }
   }
-  return len;
 }
 
-size_t openbmc_link::curlPowerCommandVerify(char*, size_t size, size_t count, void*) {
-  return size * count;
-}
-
-size_t openbmc_link::curlGetData(char* data, size_t size, size_t count,
-                                 void* thelink) {
-  openbmc_link* l = static_cast<openbmc_link*>(thelink);
-  node* n = l->owner;
-  size_t len = size * count;
+void openbmc_link::judgesensor(long code) {
+  node* n = owner;
   char msg[MSGLEN];
   double reading = 0.0;
-  switch (sensorreply(data, len, &reading)) {
+  switch (sensorreply(curlReply.data(), curlReply.size(), &reading)) {
     case SENSOR_NOSCALE: {
       // A sensor the BMC does not have is a fault of the chassis file, not
       // of the session: it must not make the node flap dead at every poll.
-      long code = 0;
-      curl_easy_getinfo(l->curl, CURLINFO_RESPONSE_CODE, &code);
       if (code == 404) {
         // Said once, not at every readout, until the BMC has it again.
-        openbmc_sensor* s = findopenbmcsensor(l, l->curlCurSens);
+        openbmc_sensor* s = findopenbmcsensor(this, curlCurSens);
         if (s && s->missing) break;
         if (s) s->missing = true;
         snprintf(msg, sizeof msg, "OpenBMC sensor %s not found on %s\n",
-                 l->curlCurSens, n->name);
+                 curlCurSens, n->name);
         error_msg(msg);
         break;
       }
       // Any other reply without a scale means the session has expired; the
       // next task logs in again.
       n->dead = true;
-      l->curlLoggedIn = false;
+      curlLoggedIn = false;
       break;
     }
     case SENSOR_NOVALUE:
@@ -183,19 +260,18 @@ size_t openbmc_link::curlGetData(char* data, size_t size, size_t count,
       snprintf(msg, sizeof msg,
                "Could not find \"Value\" in openbmc sensor data for sensor %s "
                "on %s\n",
-               l->curlCurSens, n->name);
-      error_msg(msg);
+               curlCurSens, n->name);
+      say(nullptr, msg, false);
       break;
     default: {
       n->dead = false;
       if (reading > 0) n->initfirsttime();
-      n->reportsensor(l->curlCurSens, reading);
-      openbmc_sensor* s = findopenbmcsensor(l, l->curlCurSens);
+      n->reportsensor(curlCurSens, reading);
+      openbmc_sensor* s = findopenbmcsensor(this, curlCurSens);
       if (s) s->missing = false;
       break;
     }
   }
-  return len;
 }
 
 size_t openbmc_link::curlSendCommand(char* buffer, size_t size, size_t count,
@@ -240,16 +316,17 @@ void curlpowercommand(openbmc_link* l, int task, time_t now) {
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
   // An upload over HTTP is a PUT (the older CURLOPT_PUT is deprecated).
   curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, openbmc_link::curlPowerCommandVerify);
   curl_easy_setopt(c, CURLOPT_READFUNCTION, openbmc_link::curlSendCommand);
   snprintf(l->curlURL, CURLURLLEN, "https://%s-ipmi%s", n->name, path);
   curl_easy_setopt(c, CURLOPT_READDATA, body);
   curl_easy_setopt(c, CURLOPT_INFILESIZE, static_cast<long>(strlen(body)));
   if (task == POWERON) l->curlLastPwrOnCmd = now;
   curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
-  l->res = curl_easy_perform(c);
+  // The reply says nothing the next power-state request would not.
+  bool whole = perform(l, true);
+  trimreply(l);
   curl_slist_free_all(headers);
-  if (l->res != CURLE_OK) {
+  if (!whole && !l->curlReplyTooLong) {
     char msg[MSGLEN];
     snprintf(msg, sizeof msg, "Failed to issue %s command with curl to %s\n",
              what, n->name);
@@ -265,16 +342,18 @@ void curlpowerstate(openbmc_link* l) {
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLPOWERTIMEOUTMS);
   snprintf(l->curlURL, CURLURLLEN,
            "https://%s-ipmi/xyz/openbmc_project/state/chassis0", n->name);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, openbmc_link::curlPowerStatus);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, l);
   curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
-  l->res = curl_easy_perform(c);
-  if (l->res != CURLE_OK) {
+  if (perform(l, false)) {
+    l->judgepowerstate();
+  } else if (l->curlReplyTooLong) {
+    l->judgepowerstate();  // as a reply without a power state
+  } else {
     char msg[MSGLEN];
     snprintf(msg, sizeof msg,
              "Failed to issue power status command with curl to %s\n", n->name);
-    error_msg(msg);
+    l->say(nullptr, msg, false);
   }
+  trimreply(l);
 }
 
 namespace {
@@ -285,18 +364,19 @@ void readsensor(openbmc_link* l, const char* sensorname, const char* kind) {
   node* n = l->owner;
   CURL* c = l->curl;
   l->curlCurSens = sensorname;
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, l);
   snprintf(l->curlURL, CURLURLLEN,
            "https://%s-ipmi/xyz/openbmc_project/sensors/%s", n->name,
            sensorname);
   curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
-  l->res = curl_easy_perform(c);
-  if (l->res != CURLE_OK) {
+  if (perform(l, false)) {
+    l->judgesensor(httpcode(l));
+  } else if (!l->curlReplyTooLong) {
     char msg[MSGLEN];
     snprintf(msg, sizeof msg, "Failed to read %s sensor on %s with curl:\n%s\n",
              kind, n->name, curl_easy_strerror(l->res));
-    error_msg(msg);
+    l->say(nullptr, msg, false);
   }
+  trimreply(l);
 }
 
 }  // namespace
@@ -306,7 +386,6 @@ void curlreadsensors(openbmc_link* l) {
   chassis* ch = l->owner->thischassis;
   resethandle(c);
   settlsoptions(c);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, openbmc_link::curlGetData);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, CURLCONNECTTIMEOUTMS);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLREADTIMEOUTMS);
   // Discrete sensors are not read over this interface.

@@ -43,6 +43,7 @@ openbmc_link::openbmc_link(node* n)
       curlLastLogin(0),
       curlLastPwrOnCmd(0),
       res(CURLE_OK),
+      curlReplyTooLong(false),
       openBmcFans(),
       openBmcTemps(),
       openBmcVolts(),
@@ -138,14 +139,14 @@ void* openbmc_link::curlNodeThread(void* thelink) {
     time_t now = nowtime();
     if (task < 0 || task > LOGIN || task == NONE) continue;
     if (task == QUIT) return nullptr;
-    if (task == LOGIN) {
-      curlLogin(l);
-      continue;
-    }
-    // Every other task needs a session; without one it is dropped.
-    if (!l->curlLoggedIn) {
-      curlLogin(l);
-      if (!l->curlLoggedIn) continue;
+    // Power tasks come from the operator or a shutdown: their logins wait
+    // for no back-off. Every task but LOGIN needs a session; without one it
+    // is dropped, and the poll queues the next.
+    bool bycommand = task == POWERON || task == POWEROFF || task == RESET;
+    if (task == LOGIN || !l->curlLoggedIn) {
+      if (!bycommand && !l->curlPacer.mayattempt(nowtime())) continue;
+      curlLogin(l, bycommand);
+      if (task == LOGIN || !l->curlLoggedIn) continue;
     }
     switch (task) {
       case STATUS:
@@ -171,7 +172,7 @@ transport* openbmc_attach(node* n, time_t readingtime) {
            n->name);
   // The first login runs here, on the reading thread; the worker logs in
   // again before the next task that needs it if this one fails.
-  if (!openbmc_link::curlLogin(l)) {
+  if (!openbmc_link::curlLogin(l, false) && !l->curlReplyTooLong) {
     snprintf(n->tmperrmsg, MSGLEN,
              "OpenBMC login on %s%s failed: %s.\nIs the node available?\n",
              n->name, "-ipmi", curl_easy_strerror(l->res));

@@ -15,6 +15,9 @@ values, session expiry, refused logins, stalls), and every request it
 receives is appended to a JSON-lines log that the test reads. Faults for
 the soak: `fault="reset"` drops each request's connection with a TCP reset,
 `fault="truncated"` or `"garbage"` answers 200 with a malformed body.
+Replies as a slow BMC writes them: `split=<seconds>` sends each body in two
+TLS writes with that pause between; `flood_login=True` answers a login with
+an endless body (bounded at FLOODLIMIT) on a connection that then closes.
 """
 
 import base64
@@ -55,6 +58,11 @@ MALFORMED = {
 }
 
 
+# The most an endless login reply sends before giving up.
+FLOODLIMIT = 256 * 1024 * 1024
+FLOODCHUNK = b"flood " * 2730
+
+
 def dumps(obj):
     """JSON as the BMC writes it (trailing spaces after commas included)."""
     return json.dumps(obj, indent=2, sort_keys=True, separators=(", ", ": "))
@@ -87,6 +95,8 @@ class State:
         self.refuse_login = False
         self.stall = None  # None, "accept" (no TLS handshake) or "reply"
         self.fault = None  # None, "reset" or a key of MALFORMED
+        self.split = None  # seconds between the two halves of a body
+        self.flood_login = False
         self.unstall = threading.Event()
         self.logpath = config["log"]
 
@@ -128,6 +138,10 @@ class State:
                 self.password = command["password"]
             if "fault" in command:
                 self.fault = command["fault"]
+            if "split" in command:
+                self.split = command["split"]
+            if "flood_login" in command:
+                self.flood_login = bool(command["flood_login"])
             if "stall" in command:
                 self.stall = command["stall"]
                 if self.stall:
@@ -173,6 +187,9 @@ class Handler(BaseHTTPRequestHandler):
                                        struct.pack("ii", 1, 0))
             self.close_connection = True
             return
+        if state.flood_login and self.path == "/login":
+            self.flood()
+            return
         status, text, extra = self.route(state, method, body, cookie)
         if state.fault in MALFORMED and self.path != "/login":
             text = MALFORMED[state.fault](text)
@@ -183,7 +200,28 @@ class Handler(BaseHTTPRequestHandler):
         for name, value in extra:
             self.send_header(name, value)
         self.end_headers()
-        self.wfile.write(payload)
+        if state.split is None:
+            self.wfile.write(payload)
+            return
+        half = len(payload) // 2
+        self.wfile.write(payload[:half])
+        time.sleep(state.split)
+        self.wfile.write(payload[half:])
+
+    def flood(self):
+        """A 200 reply whose body goes on until the client hangs up."""
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        sent = 0
+        try:
+            while sent < FLOODLIMIT:
+                self.wfile.write(FLOODCHUNK)
+                sent += len(FLOODCHUNK)
+        except (OSError, ValueError):
+            pass
 
     def route(self, state, method, body, cookie):
         path = self.path

@@ -179,10 +179,11 @@ def test_refused_login_at_start_recovers_once_the_bmc_accepts(
                       hosts={"bmc01": "127.0.0.24"}).wait_ready()
     k.wait_stderr("Login to bmc01 failed\n")
     assert k.records()["bmc01"]["DEAD"] == 1
-    # The dead node is asked for its power state every 3 s, which needs a
-    # login: once the BMC accepts it again the node comes back by itself.
+    # The next login of the poll comes 30 s after the refusal: once the BMC
+    # accepts it the node comes back by itself.
     bmc.control(refuse_login=False)
-    wait_record(k, "bmc01", reading, timeout=30, what="recovery")
+    wait_record(k, "bmc01", reading, timeout=45, what="recovery")
+    assert "Login to bmc01 accepted again" in k.stderr()
 
 
 @pytest.mark.quick
@@ -285,6 +286,89 @@ def test_reset_connections_and_malformed_bodies_pass_for_no_reading(
         wait_record(k, "bmc02", lambda r: reading(r) and r["TIME"] > t0 + 1,
                     timeout=30, what="readings after %s" % fault)
     assert k.running()
+
+
+def test_a_reply_in_two_pieces_gives_readings(start_kestrel, bmcs):
+    bmc = bmcs("bmc01", "127.0.0.31")
+    # Each body in two TLS writes, the second well after the first.
+    bmc.control(split=0.2)
+    k = start_kestrel(CHASSIS, cluster(("bmc01", "root 0penBmc")),
+                      hosts={"bmc01": "127.0.0.31"}).wait_ready()
+    wait_record(k, "bmc01", reading, timeout=30, what="readings")
+    states = lambda: sum(1 for r in bmc.requests() if r["path"] == STATE)
+    seen = states()
+    util.wait_until(lambda: states() >= seen + 3, 30,
+                    what="three more power states")
+    assert reading(k.records()["bmc01"])
+    assert "Could not" not in k.stderr() and "failed" not in k.stderr()
+    assert [r["path"] for r in bmc.requests()].count("/login") == 1
+
+
+def test_an_endless_login_reply_is_one_bounded_failure(start_kestrel, bmcs):
+    bmc = bmcs("bmc01", "127.0.0.32")
+    bmc.control(flood_login=True)
+    k = start_kestrel(CHASSIS, cluster(("bmc01", "root 0penBmc")),
+                      hosts={"bmc01": "127.0.0.32"}).wait_ready(timeout=30)
+    too_long = ("Reply from bmc01 to https://bmc01-ipmi/login longer than "
+                "4194304 bytes\n")
+    k.wait_stderr(too_long)
+    # The dead node's pace logs in every few seconds; each is cut off at
+    # 4 MiB and the failure is said once in the minute.
+    logins = lambda: [r for r in bmc.requests() if r["path"] == "/login"]
+    util.wait_until(lambda: len(logins()) >= 4, 30, what="four logins")
+    err = k.stderr()
+    assert err.count(too_long) == 1, err[-2000:]
+    assert len(err) < 8192, len(err)
+    assert k.records()["bmc01"]["DEAD"] == 1
+    bmc.control(flood_login=False)
+    wait_record(k, "bmc01", reading, timeout=30, what="readings after")
+    assert k.running()
+
+
+# The daemon's clock runs ten times faster (libfaketime, as in
+# test_alerts.py), so that minutes of back-off pass in seconds; the test BMC
+# runs in real time.
+SPEED = 10
+FAST = ["env", "LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/"
+        "libfaketimeMT.so.1", "FAKETIME=+0 x%d" % SPEED,
+        "ASAN_OPTIONS=verify_asan_link_order=0"]
+
+
+def test_a_refused_login_is_retried_ever_later_but_a_command_tries_at_once(
+        start_kestrel, bmcs):
+    bmc = bmcs("bmc01", "127.0.0.33")
+    bmc.control(refuse_login=True)
+    k = start_kestrel(CHASSIS, cluster(("bmc01", "root 0penBmc")),
+                      hosts={"bmc01": "127.0.0.33"}, wrapper=FAST).wait_ready()
+    logins = lambda: [r["t"] for r in bmc.requests() if r["path"] == "/login"]
+    t0 = util.wait_until(logins, 10, what="the first login")[0]
+    # Five minutes of the daemon's clock: logins at 0, 30, 90 and 210 s.
+    window = 300 / SPEED
+    time.sleep(max(0, t0 + window - time.time()))
+    polled = [t for t in logins() if t < t0 + window]
+    print("logins in 5 daemon minutes:", len(polled))
+    assert 3 <= len(polled) <= 5, polled
+    assert k.stderr().count("Login to bmc01 failed\n") == 1
+    assert k.records()["bmc01"]["DEAD"] == 1
+
+    # A command's login goes out at once, long before the next one due
+    # (at 450 s), and its refusal is said.
+    before = len(logins())
+    k.command("$DO_POWER_ON bmc01\n")
+    command_login = util.wait_until(lambda: logins()[before:], 100 / SPEED,
+                                    what="the command's login")[0]
+    util.wait_until(lambda: k.stderr().count("Login to bmc01 failed\n") == 2,
+                    10, what="the command's refusal said")
+    print("logins in the 5 daemon minutes up to the command's:",
+          len([t for t in logins() if command_login - window < t
+               <= command_login]))
+
+    bmc.control(refuse_login=False)
+    k.command("$DO_POWER_ON bmc01\n")
+    k.wait_stderr("Login to bmc01 accepted again")
+    bmc.wait_request(lambda r: r["method"] == "PUT" and r["path"] == HOST,
+                     what="the power-on")
+    assert k.stderr().count("Login to bmc01 failed\n") == 2
 
 
 def test_ipmi_and_openbmc_nodes_are_watched_side_by_side(
