@@ -331,9 +331,15 @@ void redfish_link::onreply(const redfishreply& r) {
       step = ROOT;
       return;
     }
-    loginrefused(format("%s %s refused: HTTP 401 (check the user and "
-                        "password)",
-                        methodname(sentmethod), peertext(sentpath).c_str()));
+    const std::string why =
+        format("%s %s refused: HTTP 401 (check the user and password)",
+               methodname(sentmethod), peertext(sentpath).c_str());
+    // With basic authentication every request is a login; a token lost
+    // again right after its renewal is not the password's fault.
+    if (basic && token.empty())
+      loginrefused(why);
+    else
+      failjob(why);
     return;
   }
   if (loginwait > 0 && ok(r) && s != ROOT && s != DROPOLD) {
