@@ -118,14 +118,33 @@ void alerts::process() {
     if (!myalerts.empty()) added = reportdue();
   }
   time_t now = nowtime();
-  if (!hardware.empty() &&
-      (added || (!myemail.sending() && now - hardwaremailed >= HARDWAREGAP))) {
+  if (hardwarejob && hardwarejob->finished) {
+    hardware.settle(hardwarejob->accepted);
+    hardwarejob.reset();
+  }
+  bool withhardware =
+      hardware.ready() &&
+      (added || (!myemail.sending() && now - hardwaremailed >= HARDWAREGAP));
+  size_t before = 0;
+  if (withhardware) {
     if (!added) myemail.clear();
     added = true;
     hardwaremailed = now;
-    myemail.addsection(hardware.take());
+    before = static_cast<size_t>(myemail.bodyindex - myemail.body);
+    if (!myemail.addsection(hardware.take())) {
+      // Not in this e-mail: the events wait for the next.
+      hardware.settle(false);
+      withhardware = false;
+    }
   }
   if (added) startsender();
+  if (withhardware) {
+    hardwarejob = myemail.current;
+    // The sender has its copy. A test e-mail resends the body as it stands,
+    // and must not mail these events a second time.
+    myemail.bodyindex = myemail.body + before;
+    *myemail.bodyindex = '\0';
+  }
 }
 
 bool alerts::reportdue() {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <list>
+#include <memory>
 
 #include "alerts/alert.h"
 #include "alerts/email.h"
@@ -36,8 +37,9 @@ class alerts {
   // Writes the alerts that are due, and the waiting hardware events, into
   // the e-mail and starts its sender. Hardware events join any e-mail that
   // goes out; alone they go out at most every HARDWAREGAP seconds, and
-  // never while a sender still works (a new e-mail would make it give way,
-  // and the events it carries would be lost).
+  // never while a sender still works (a new e-mail would make it give way).
+  // Events stay queued until an e-mail holding them was accepted; while one
+  // is on its way, no other e-mail carries events, so none is mailed twice.
   void process() EXCLUDES(alertlock);
   // Sends the test e-mail.
   void testemail();
@@ -45,10 +47,12 @@ class alerts {
 
   std::list<alert> myalerts GUARDED_BY(alertlock);
   email myemail;  // main thread, but for what its senders own
-  // Critical hardware events for the next e-mail, and when the last e-mail
-  // with such events went out; main thread only.
+  // Critical hardware events for the next e-mail, when the last e-mail
+  // with such events was started, and that e-mail until the pass after it
+  // ended; main thread only.
   hardwarequeue hardware;
   time_t hardwaremailed = 0;
+  std::shared_ptr<outgoingmail> hardwarejob;
 
  private:
   void report(alert& a, bool* added, time_t now) REQUIRES(alertlock);

@@ -287,6 +287,7 @@ void* email::send(outgoingmail* job) {
       }
     }
   }
+  job->accepted = res == CURLE_OK;
   job->finished = true;
   return nullptr;
 }

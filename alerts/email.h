@@ -30,7 +30,10 @@ struct outgoingmail {
   std::string subject;
   std::string body;
   std::atomic<bool> cancelled{false};  // set by the main thread: give way
-  std::atomic<bool> finished{false};   // set by the sender as it ends
+  // Set by the sender before finished: the server took the e-mail, also
+  // when the sender was told to give way too late to stop it.
+  std::atomic<bool> accepted{false};
+  std::atomic<bool> finished{false};  // set by the sender as it ends
 };
 
 class email {

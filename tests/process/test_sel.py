@@ -58,8 +58,8 @@ class Peers:
         self.sims.append(s)
         return s.start().wait_ready()
 
-    def smtp(self):
-        self.servers.append(smtp.SmtpServer(str(self.tmp / "smtp")).start())
+    def smtp(self, name="smtp"):
+        self.servers.append(smtp.SmtpServer(str(self.tmp / name)).start())
         return self.servers[-1]
 
     def kestrel(self, sims, mail=None):
@@ -153,6 +153,30 @@ def test_a_restarted_bmc_does_not_replay_its_log_and_a_cleared_one_goes_on(
         "sensor 0x41 (Processor): Processor: thermal trip, asserted",
         "sensor 0x40 (Memory): Memory: parity, asserted",
     ]
+    assert k.stop() == 0
+
+
+def test_a_critical_event_outlasts_a_failed_send_and_is_mailed_once(peers):
+    node01 = peers.sim(1)
+    server = peers.smtp()
+    k = peers.kestrel([node01], mail=server)
+    server.stop()
+    node01.sel_add(ipmisim.SEL_PROCESSOR, 0x41, 0)  # IERR
+    k.wait_stderr("Failed to send alert email:\nCritical hardware events",
+                  timeout=SEL_READ)
+
+    # The same address and port again; the next attempt comes a minute
+    # after the failed one.
+    back = peers.smtp("smtp-back")
+    util.wait_until(lambda: mailed(back), 75, what="the retried e-mail")
+    assert mailed(back) == events(k) == [
+        "sensor 0x41 (Processor): Processor: IERR, asserted"]
+
+    # Once accepted it is done with: the next e-mail holds only what is new.
+    node01.sel_add(ipmisim.SEL_MEMORY, 0x40, 1)  # uncorrectable ECC
+    back.wait_messages(2, 75)
+    assert mailed(back) == events(k)
+    assert len(events(k)) == 2
     assert k.stop() == 0
 
 
