@@ -11,6 +11,23 @@ from tests.harness import daemon  # noqa: E402
 def pytest_configure(config):
     config.addinivalue_line(
         "markers", "quick: a fast scenario of scripts/test.sh --quick")
+    config.addinivalue_line(
+        "markers", "slow: takes most of a minute or more; started first")
+
+
+def pytest_collection_modifyitems(items):
+    # pytest-xdist first hands each worker a run of `chunk` tests in
+    # collection order, then one test to whichever is free. Each slow test
+    # opens one worker's first run, so that no worker gets two of them and
+    # the suite does not end waiting for one alone.
+    workers = int(os.environ.get("PYTEST_XDIST_WORKER_COUNT", "1"))
+    chunk = max(len(items) // workers // 4, 2)
+    slow = [i for i in items if i.get_closest_marker("slow")]
+    order = [i for i in items if not i.get_closest_marker("slow")]
+    for k, item in enumerate(slow):
+        at = k * chunk if k < workers else workers * chunk + k - workers
+        order.insert(min(at, len(order)), item)
+    items[:] = order
 
 
 @pytest.fixture(autouse=True)

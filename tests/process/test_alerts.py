@@ -155,6 +155,7 @@ def ssh_targets(k):
     return [line.split(" ", 1)[1] for line in k.ssh_calls()]
 
 
+@pytest.mark.slow
 def test_critical_readings_alert_and_shut_down_as_configured(
         tmp_path, smtp_server):
     bmcs = ipmisim.SimSet(str(tmp_path / "sims"), 3)

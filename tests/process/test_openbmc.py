@@ -261,6 +261,7 @@ def test_a_stalled_bmc_holds_up_neither_start_up_nor_other_nodes(
     assert k.running()
 
 
+@pytest.mark.slow
 def test_reset_connections_and_malformed_bodies_pass_for_no_reading(
         start_kestrel, bmcs):
     bad = bmcs("bmc02", "127.0.0.29")

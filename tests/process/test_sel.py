@@ -132,6 +132,7 @@ def test_new_entries_are_logged_once_in_words_and_critical_ones_mailed(
     assert k.stop() == 0
 
 
+@pytest.mark.slow
 def test_a_restarted_bmc_does_not_replay_its_log_and_a_cleared_one_goes_on(
         peers):
     node01 = peers.sim(1, persist=True)
@@ -156,6 +157,7 @@ def test_a_restarted_bmc_does_not_replay_its_log_and_a_cleared_one_goes_on(
     assert k.stop() == 0
 
 
+@pytest.mark.slow
 def test_a_critical_event_outlasts_a_failed_send_and_is_mailed_once(peers):
     node01 = peers.sim(1)
     server = peers.smtp()
@@ -183,6 +185,7 @@ def test_a_critical_event_outlasts_a_failed_send_and_is_mailed_once(peers):
 BURST = 10000
 
 
+@pytest.mark.slow
 def test_a_burst_of_entries_keeps_memory_flat_and_the_other_nodes_fresh(
         peers, tmp_path):
     node01 = peers.sim(1, emu=ipmisim.emu_variant(
