@@ -47,7 +47,7 @@ void addnode(cluster* cl, char* line, time_t readingtime) {
 }
 
 // "$TLS_CA <file>" holds for every HTTPS BMC, those of earlier $NODE lines
-// too, whose first login is made as their line is read: so the file is
+// too, whose workers log in as soon as their line is read: so the file is
 // searched for it before anything else is read.
 void readtlsca(FILE* f) {
   char line[LINELEN];

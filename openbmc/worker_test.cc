@@ -150,6 +150,26 @@ TEST_F(OpenBmcNodeTest, TaskWithoutSessionLogsInOnceAndIsDroppedOnFailure) {
   EXPECT_STREQ(data, "{\"data\": [ \"root\", \"0penBmc\" ] }");
 }
 
+TEST_F(OpenBmcNodeTest, FirstLoginRunsOnTheWorkerBeforeAnyTaskAndIsSaidOnce) {
+  testing::internal::CaptureStderr();
+  l.curlAddTask(STATUS);  // its login is held back by the first one's
+  l.curlAddTask(QUIT);
+  void* result = &n;
+  std::thread worker([&] { result = openbmc_link::curlFirstThread(&l); });
+  worker.join();
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(result, nullptr);
+  EXPECT_STREQ(url, "https://127.0.0.1:0-ipmi/login");
+  EXPECT_FALSE(l.curlLoggedIn);
+  EXPECT_FALSE(l.curlInLogin);
+  const std::string said = std::string("OpenBMC login on 127.0.0.1:0-ipmi failed: ") +
+                           curl_easy_strerror(l.res) + ".\nIs the node available?\n";
+  EXPECT_NE(l.res, CURLE_OK);
+  EXPECT_NE(err.find(said), std::string::npos) << err;
+  EXPECT_EQ(err.find(said), err.rfind(said)) << err;
+  EXPECT_EQ(next(), NONE);
+}
+
 TEST_F(OpenBmcNodeTest, StatusIsHeldBackForTwentySecondsAfterPowerOn) {
   l.curlLoggedIn = true;
   l.curlAddTask(POWERON);
