@@ -115,6 +115,7 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   signal(SIGPIPE, SIG_IGN);
   // The hooks are in place before any node or thread exists.
   attachtransport = newtransport;
+  foreseetransport = foreseenode;
   connectalerts();
 
   parsechassis(chassispath);
