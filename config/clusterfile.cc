@@ -46,8 +46,22 @@ void addnode(cluster* cl, char* line, time_t readingtime) {
   n->link = attachtransport ? attachtransport(n, readingtime) : nullptr;
 }
 
+// Tells the transports of every node ahead of the reading proper. A line
+// that does not parse is left for the reading to refuse.
+void foreseenodes(cluster* cl, FILE* f) {
+  char line[LINELEN];
+  while (readconfigline(f, line)) {
+    const char* rest = afterkeyword(line, "$NODE");
+    std::string fields[4];
+    if (!rest || !splitfields(rest, 4, FIELDLEN - 1, fields)) continue;
+    const chassis* c = cl->findchassis(fields[1].c_str());
+    if (c) foreseetransport(fields[0].c_str(), c, fields[2].c_str());
+  }
+  rewind(f);
+}
+
 // "$TLS_CA <file>" holds for every HTTPS BMC, those of earlier $NODE lines
-// too, whose first login is made as their line is read: so the file is
+// too, whose workers log in as soon as their line is read: so the file is
 // searched for it before anything else is read.
 void readtlsca(FILE* f) {
   char line[LINELEN];
@@ -113,6 +127,7 @@ void cluster::parsecluster(char* path) {
 void cluster::readcluster(FILE* f) {
   numnodes = 0;
   readtlsca(f);
+  if (foreseetransport) foreseenodes(this, f);
   time_t readingtime = nowtime();
   char line[LINELEN];
   char value[SETTINGLEN];

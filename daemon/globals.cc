@@ -28,6 +28,8 @@ const char* sshpath = "/usr/bin/ssh";
 // before any thread starts; read-only after.
 alerthooks alerthook = {nullptr, nullptr, nullptr, nullptr};
 transport* (*attachtransport)(node* n, time_t readingtime) = nullptr;
+void (*foreseetransport)(const char* nodename, const chassis* c,
+                         const char* username) = nullptr;
 void (*fatalexithook)(int status) = nullptr;
 
 // The OpenIPMI OS handler: set up at start, then the main thread's alone.

@@ -109,8 +109,13 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   os_hnd->set_log_handler(os_hnd, my_vlog);
   ipmi_init(os_hnd);
   curl_global_init(CURL_GLOBAL_ALL);
+  // A status reader that closes early must not end the daemon; libcurl's
+  // sockets, which OpenBMC workers use from the moment their node is read,
+  // are covered by this as well.
+  signal(SIGPIPE, SIG_IGN);
   // The hooks are in place before any node or thread exists.
   attachtransport = newtransport;
+  foreseetransport = foreseenode;
   connectalerts();
 
   parsechassis(chassispath);
@@ -127,9 +132,6 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   outputautoconf();
   lastoutputtime = nowtime();
 
-  // A status reader that closes early must not end the daemon; libcurl's
-  // sockets are covered by this as well.
-  signal(SIGPIPE, SIG_IGN);
   makeownpipe(WATCHPIPE, nodewatchdat, 0444);
   pthread_t output;
   pthread_create(&output, nullptr, outputThread, this);

@@ -28,3 +28,7 @@ transport* newtransport(node* n, time_t readingtime) {
       return ipmi_attach(n);
   }
 }
+
+void foreseenode(const char* nodename, const chassis* c, const char* username) {
+  if (c->transportkind == TRANSPORT_IPMI) ipmi_foresee(nodename, username);
+}

@@ -3,9 +3,13 @@
 #include <OpenIPMI/ipmi_auth.h>
 #include <OpenIPMI/ipmi_lan.h>
 #include <OpenIPMI/ipmi_smi.h>
+#include <netdb.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
+#include "ipmi/lookup.h"
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
@@ -39,6 +43,11 @@ bool fitsdomainname(const char* name) {
   return len < IPMI_DOMAIN_NAME_LEN && len <= MAXLANNAME;
 }
 
+void ipmi_foresee(const char* nodename, const char* username) {
+  if (strcmp(username, SMIUSER) == 0 || !fitsdomainname(nodename)) return;
+  startlookup(std::string(nodename) + "-ipmi");
+}
+
 transport* ipmi_attach(node* n) {
   ipmi_link* l = new ipmi_link(n);
   int rv;
@@ -54,7 +63,15 @@ transport* ipmi_attach(node* n) {
     snprintf(host, sizeof host, "%s-ipmi", n->name);
     char port[sizeof RMCPPORT];
     memcpy(port, RMCPPORT, sizeof port);
+    // The address found ahead, when there is one; otherwise OpenIPMI looks
+    // the name up, and says why it could not.
+    std::string found;
+    char address[NI_MAXHOST];
     char* addrs[1] = {host};
+    if (lookedup(host, &found) && found.size() < sizeof address) {
+      snprintf(address, sizeof address, "%s", found.c_str());
+      addrs[0] = address;
+    }
     char* ports[1] = {port};
     rv = ipmi_ip_setup_con(addrs, ports, 1, IPMI_AUTHTYPE_DEFAULT,
                            IPMI_PRIVILEGE_ADMIN, n->username,

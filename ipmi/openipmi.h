@@ -121,5 +121,8 @@ ipmi_link* findipmi(const char* nodename);
 // local system interface for user "SMI") and gives it its record; ends the
 // process with a message when the connection cannot be set up.
 transport* ipmi_attach(node* n);
+// Starts the look-up of a LAN node's BMC name, which ipmi_attach then waits
+// for (a bounded time) instead of having OpenIPMI resolve it.
+void ipmi_foresee(const char* nodename, const char* username);
 
 #endif  // KESTREL_IPMI_OPENIPMI_H_

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+class chassis;
 class node;
 
 // Severity classes of a hardware event a BMC logged.
@@ -50,5 +51,10 @@ class transport {
 // the cluster file was opened. Installed by the daemon before the
 // configuration is read; read-only after.
 extern transport* (*attachtransport)(node* n, time_t readingtime);
+// Told of every node the cluster file names before any is attached, so that
+// slow preparations (name look-ups) run for all of them at once. Installed
+// with attachtransport; may be null.
+extern void (*foreseetransport)(const char* nodename, const chassis* c,
+                                const char* username);
 
 #endif  // KESTREL_MODEL_TRANSPORT_H_

@@ -1,7 +1,6 @@
 // The OpenBMC REST client: buffer sizes, time-outs and the request sequences
 // that a node's worker runs. Every function here runs on the node's worker
-// thread, except the first login, which the cluster file reader makes on the
-// main thread before the worker has any task.
+// thread, the first login included.
 #ifndef KESTREL_OPENBMC_OPENBMC_H_
 #define KESTREL_OPENBMC_OPENBMC_H_
 
@@ -24,8 +23,7 @@ constexpr size_t CURLDATALEN = 4096;  // openbmc_link::curlDATA
 // Power and power-state requests must not hold the worker for long.
 constexpr long CURLPOWERTIMEOUTMS = 750;
 // Login and sensor requests get time-outs too, so that a BMC that accepts a
-// connection and never answers cannot stall start-up (the first login runs
-// on the main thread) nor its worker for good. A real BMC answers within a
+// connection and never answers cannot stall its worker for good. A real BMC answers within a
 // second or two; a readout of a stalled BMC costs CURLREADTIMEOUTMS per
 // sensor, on that node's worker only.
 constexpr long CURLCONNECTTIMEOUTMS = 3000;
@@ -61,11 +59,16 @@ class openbmc_link : public transport {
   // The sensor records of FAN, TEMP or VOLT; null for DISC, which the REST
   // interface does not read.
   openbmc_sensor** sensortable(int kind);
-  bool curlInit();
+  // Makes the handle and buffers and starts the worker, which makes the
+  // first login before its first task when `loginfirst`.
+  bool curlInit(bool loginfirst = false);
   bool curlAddTask(int task) EXCLUDES(curlTaskLock);
   // False when `task` is already queued.
   bool curlAddTaskOnce(int task) EXCLUDES(curlTaskLock);
   static void* curlNodeThread(void* thelink);
+  static void* curlFirstThread(void* thelink);
+  // The first login; its failure is said once, with libcurl's reason.
+  void curlFirstLogin();
   // Logs in; false when the transfer failed (the BMC gave no whole reply).
   // A command's login is never held back and each failure of it is said.
   static bool curlLogin(openbmc_link* l, bool bycommand);
@@ -108,9 +111,10 @@ class openbmc_link : public transport {
   std::condition_variable_any curlTaskCond;  // signalled when a task is queued
 };
 
-// Starts the REST worker of an OpenBMC node and makes its first login, on
-// the calling (main) thread; a failed login is reported and retried by the
-// worker. Ends the process when the worker cannot be set up.
+// Starts the REST worker of an OpenBMC node, which makes the first login at
+// once; a failed login is reported and retried by the worker. Returns
+// without waiting for the BMC. Ends the process when the worker cannot be
+// set up.
 transport* openbmc_attach(node* n, time_t readingtime);
 
 // The write callback of every request: appends to curlReply, and ends the

@@ -2,7 +2,7 @@
 // BMC locks its account after a few refused logins, so refused logins are
 // retried ever more slowly; and a BMC that fails the same way at every poll
 // must not fill the log. Times are seconds of nowtime(). Both records are
-// the node worker's own (and the first login's, before the worker has work).
+// the node worker's own.
 #ifndef KESTREL_OPENBMC_PACING_H_
 #define KESTREL_OPENBMC_PACING_H_
 

@@ -1,7 +1,8 @@
-// The REST worker of an OpenBMC node: one thread per node that runs the
-// node's queued tasks, one at a time, over the node's libcurl handle. The
-// main thread only queues tasks (poll, command); the worker alone talks to
-// the BMC and writes what it learns into the node.
+// The REST worker of an OpenBMC node: one thread per node that makes the
+// node's first login and then runs its queued tasks, one at a time, over the
+// node's libcurl handle. The main thread only queues tasks (poll, command);
+// the worker alone talks to the BMC and writes what it learns into the node,
+// so no BMC, however slow, holds up start-up or another node.
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -64,7 +65,7 @@ openbmc_sensor** openbmc_link::sensortable(int kind) {
   }
 }
 
-bool openbmc_link::curlInit() {
+bool openbmc_link::curlInit(bool loginfirst) {
   curl = curl_easy_init();
   if (!curl) return false;
   curlURL = static_cast<char*>(calloc(1, CURLURLLEN));
@@ -73,7 +74,8 @@ bool openbmc_link::curlInit() {
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) return false;
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  int rv = pthread_create(&curlthread, &attr, curlNodeThread, this);
+  int rv = pthread_create(&curlthread, &attr,
+                          loginfirst ? curlFirstThread : curlNodeThread, this);
   pthread_attr_destroy(&attr);
   return rv == 0;
 }
@@ -132,6 +134,22 @@ short openbmc_link::command(node* n, int code) {
   }
 }
 
+void openbmc_link::curlFirstLogin() {
+  // A failure is retried by the next task that needs a session.
+  if (curlLogin(this, false) || curlReplyTooLong) return;
+  // The worker's own buffer: tmperrmsg belongs to the main thread.
+  char msg[MSGLEN];
+  snprintf(msg, sizeof msg,
+           "OpenBMC login on %s%s failed: %s.\nIs the node available?\n",
+           owner->name, "-ipmi", curl_easy_strerror(res));
+  error_msg(msg);
+}
+
+void* openbmc_link::curlFirstThread(void* thelink) {
+  static_cast<openbmc_link*>(thelink)->curlFirstLogin();
+  return curlNodeThread(thelink);
+}
+
 void* openbmc_link::curlNodeThread(void* thelink) {
   openbmc_link* l = static_cast<openbmc_link*>(thelink);
   for (;;) {
@@ -167,17 +185,7 @@ void* openbmc_link::curlNodeThread(void* thelink) {
 
 transport* openbmc_attach(node* n, time_t readingtime) {
   openbmc_link* l = new openbmc_link(n);
-  if (!l->curlInit())
-    fatalf(1, "Failed to initialize OpenBmc variables for %s. Exiting.\n",
-           n->name);
-  // The first login runs here, on the reading thread; the worker logs in
-  // again before the next task that needs it if this one fails.
-  if (!openbmc_link::curlLogin(l, false) && !l->curlReplyTooLong) {
-    snprintf(n->tmperrmsg, MSGLEN,
-             "OpenBMC login on %s%s failed: %s.\nIs the node available?\n",
-             n->name, "-ipmi", curl_easy_strerror(l->res));
-    error_msg(n->tmperrmsg);
-  }
+  // Everything the worker reads is set before it starts.
   l->curlLastLogin = readingtime;
   for (int kind = FAN; kind < DISC; kind++) {
     chassisslots slots = n->thischassis->slots(kind);
@@ -185,5 +193,8 @@ transport* openbmc_attach(node* n, time_t readingtime) {
     for (int i = 0; i < slots.count; i++)
       table[i] = newopenbmcsensor(n, slots.names[i], slots.labels[i]);
   }
+  if (!l->curlInit(true))
+    fatalf(1, "Failed to initialize OpenBmc variables for %s. Exiting.\n",
+           n->name);
   return l;
 }

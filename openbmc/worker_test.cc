@@ -150,6 +150,25 @@ TEST_F(OpenBmcNodeTest, TaskWithoutSessionLogsInOnceAndIsDroppedOnFailure) {
   EXPECT_STREQ(data, "{\"data\": [ \"root\", \"0penBmc\" ] }");
 }
 
+TEST_F(OpenBmcNodeTest, FirstLoginRunsOnTheWorkerBeforeAnyTaskAndItsFailureIsSaid) {
+  testing::internal::CaptureStderr();
+  l.curlAddTask(QUIT);  // the only task: the login comes of starting
+  void* result = &n;
+  std::thread worker([&] { result = openbmc_link::curlFirstThread(&l); });
+  worker.join();
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(result, nullptr);
+  EXPECT_STREQ(url, "https://127.0.0.1:0-ipmi/login");
+  EXPECT_FALSE(l.curlLoggedIn);
+  EXPECT_FALSE(l.curlInLogin);
+  EXPECT_NE(l.res, CURLE_OK);
+  EXPECT_NE(err.find(std::string("OpenBMC login on 127.0.0.1:0-ipmi failed: ") +
+                     curl_easy_strerror(l.res) + ".\nIs the node available?\n"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(next(), NONE);
+}
+
 TEST_F(OpenBmcNodeTest, StatusIsHeldBackForTwentySecondsAfterPowerOn) {
   l.curlLoggedIn = true;
   l.curlAddTask(POWERON);

@@ -52,9 +52,11 @@ class Kestrel:
     """One kestrel process. `hosts` maps node names to loopback addresses."""
 
     def __init__(self, datadir, hosts=None, foreground=True, args=None,
-                 ssh_extra="", env=None, wrapper=None, program=None):
+                 ssh_extra="", env=None, wrapper=None, program=None,
+                 nameserver=None):
         self.datadir = datadir
         self.hosts = hosts or {}
+        self.nameserver = nameserver  # the only one, when set
         self.stdout_path = os.path.join(datadir, "kestrel.stdout")
         self.stderr_path = os.path.join(datadir, "kestrel.stderr")
         self.ssh_log = os.path.join(datadir, "ssh.log")
@@ -112,6 +114,13 @@ class Kestrel:
             f.write(SSH_STANDIN.format(log=shlex.quote(self.ssh_log),
                                        extra=self.ssh_extra))
         os.chmod(ssh, 0o755)
+        mounts = "mount --bind %s /etc/hosts && mount --bind %s /usr/bin/ssh" % (
+            shlex.quote(hosts), shlex.quote(ssh))
+        if self.nameserver:
+            resolv = os.path.join(self.datadir, "resolv.conf")
+            with open(resolv, "w") as f:
+                f.write("nameserver %s\n" % self.nameserver)
+            mounts += " && mount --bind %s /etc/resolv.conf" % shlex.quote(resolv)
         program = self.program or util.binary("kestrel")
         if self.args is not None:
             argv = [program] + list(self.args)
@@ -119,9 +128,8 @@ class Kestrel:
             argv = [program] + (["-d"] if self.foreground else []) + [
                 "-p", self.datadir]
         argv = list(self.wrapper) + argv
-        return ("mount --bind %s /etc/hosts && mount --bind %s /usr/bin/ssh && exec %s"
-                % (shlex.quote(hosts), shlex.quote(ssh),
-                   " ".join(shlex.quote(a) for a in argv)))
+        return "%s && exec %s" % (mounts,
+                                  " ".join(shlex.quote(a) for a in argv))
 
     def start(self):
         out = open(self.stdout_path, "wb")

@@ -9,6 +9,7 @@ import stat
 import pytest
 
 from tests.harness import daemon
+from tests.harness.slowdns import SlowNameServer
 
 pytestmark = pytest.mark.quick  # all fast: in scripts/test.sh --quick
 
@@ -245,6 +246,25 @@ def test_a_failed_first_openbmc_login_is_not_fatal(start_kestrel):
         assert f.read().startswith(
             "$NEWCHASSIS\n$NODE 1 bmc1\n$$CHASSIS bmc\n$$USER root\n"
             "$$PASSWORD pw\n$$OPENBMCCONSOLE\n$$FANLABELS fan0\n")
+
+
+def test_ipmi_names_from_a_slow_name_server_are_looked_up_together(
+        start_kestrel):
+    # Each answer takes 2.5 s: looked up one after the other, the four names
+    # would hold start-up for 10 s.
+    names = {"slow%d-ipmi" % i: "127.0.0.%d" % (80 + i) for i in range(1, 5)}
+    dns = SlowNameServer("127.0.0.53", names, delay=2.5)
+    try:
+        cluster = "".join("$NODE slow%d typeA admin pw\n" % i
+                          for i in range(1, 5))
+        k = start_kestrel(CHASSIS, cluster, nameserver="127.0.0.53")
+        k.wait_ready(timeout=7)
+        assert set(dns.queries) >= set(names)
+        assert sorted(daemon.parse_snapshot(k.snapshot())) == [
+            "slow1", "slow2", "slow3", "slow4"]
+        assert k.running()
+    finally:
+        dns.close()
 
 
 def test_a_cluster_file_others_may_read_is_warned_about_not_refused(

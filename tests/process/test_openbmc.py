@@ -2,6 +2,7 @@
 
 import json
 import re
+import socket
 import time
 
 import pytest
@@ -235,8 +236,8 @@ def test_a_stalled_bmc_holds_up_neither_start_up_nor_other_nodes(
     k = start_kestrel(CHASSIS, cluster(("bmc02", "root 0penBmc"),
                                        ("bmc01", "root 0penBmc")),
                       hosts=hosts).wait_ready(timeout=30)
-    assert ("OpenBMC login on bmc02-ipmi failed: Timeout was reached.\n"
-            "Is the node available?\n") in k.stderr()
+    k.wait_stderr("OpenBMC login on bmc02-ipmi failed: Timeout was reached.\n"
+                  "Is the node available?\n")
     wait_record(k, "bmc01", reading, what="readings of the good node")
     assert k.records()["bmc02"]["DEAD"] == 1
     stalled.control(stall=None)
@@ -259,6 +260,37 @@ def test_a_stalled_bmc_holds_up_neither_start_up_nor_other_nodes(
     wait_record(k, "bmc02", lambda r: reading(r) and r["TIME"] > t0 + 8,
                 timeout=30, what="bmc02 after the stall")
     assert k.running()
+
+
+def test_bmcs_that_never_answer_tls_do_not_hold_up_start_up(
+        start_kestrel, bmcs):
+    # Sockets that listen and are never read: the kernel takes each
+    # connection and the TLS handshake hangs.
+    silent = ["127.0.0.%d" % i for i in range(71, 75)]
+    listeners = []
+    for addr in silent:
+        s = socket.socket()
+        s.bind((addr, 443))
+        s.listen(8)
+        listeners.append(s)
+    try:
+        bmcs("bmc01", "127.0.0.75")
+        hosts = {"mute%d" % i: a for i, a in enumerate(silent)}
+        hosts["bmc01"] = "127.0.0.75"
+        nodes = [(name, "root 0penBmc") for name in hosts]  # bmc01 last
+        k = start_kestrel(CHASSIS, cluster(*nodes), hosts=hosts)
+        # No BMC is waited on: the silent ones would take 3 s each.
+        k.wait_ready(timeout=5)
+        wait_record(k, "bmc01", reading, timeout=10,
+                    what="readings of the good node")
+        for name in hosts:
+            if name != "bmc01":
+                k.wait_stderr("OpenBMC login on %s-ipmi failed: Timeout was "
+                              "reached.\nIs the node available?\n" % name)
+        assert k.running()
+    finally:
+        for s in listeners:
+            s.close()
 
 
 @pytest.mark.slow
