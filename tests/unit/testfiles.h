@@ -10,12 +10,46 @@
 #include <sstream>
 #include <string>
 
+// The directory that holds every TempDir of this test process and of the
+// death-test children it starts. A child re-runs the test and leaves through
+// _exit, so its own TempDir is never removed; it finds the parent's root in
+// the environment and makes its directory there, and the parent, which made
+// the root, removes the lot when it exits.
+class TempRoot {
+ public:
+  TempRoot() {
+    if (const char* inherited = getenv("KESTREL_TEST_TMPROOT")) {
+      path_ = inherited;
+      return;
+    }
+    char templ[] = "/tmp/kestrel-test-XXXXXX";
+    path_ = mkdtemp(templ);
+    owner_ = true;
+    setenv("KESTREL_TEST_TMPROOT", path_.c_str(), 1);
+  }
+  ~TempRoot() {
+    if (!owner_) return;
+    std::string cmd = "rm -rf '" + path_ + "'";
+    if (system(cmd.c_str()) != 0) perror("rm");
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  bool owner_ = false;
+};
+
+inline const std::string& temproot() {
+  static TempRoot root;
+  return root.path();
+}
+
 // A private directory under /tmp, removed with its files at the end.
 class TempDir {
  public:
   TempDir() {
-    char templ[] = "/tmp/kestrel-test-XXXXXX";
-    path_ = mkdtemp(templ);
+    std::string templ = temproot() + "/XXXXXX";
+    path_ = mkdtemp(&templ[0]);
   }
   ~TempDir() {
     std::string cmd = "rm -rf '" + path_ + "'";
