@@ -72,6 +72,11 @@ namespace {
 bool saidnodescriptor = false;
 bool saidnotapipe = false;
 
+void sayonce(bool* said, const std::string& text) {
+  if (!*said) error_msg(text.c_str());
+  *said = true;
+}
+
 }  // namespace
 
 void cluster::outputfifo() {
@@ -85,27 +90,17 @@ void cluster::outputfifo() {
   if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
     // Out of descriptors for a moment: this snapshot is skipped, not the
     // daemon's work.
-    if (!saidnodescriptor) {
-      char msg[PATHLEN + 96];
-      snprintf(msg, sizeof msg,
-               "No descriptor left to open %s: snapshots are skipped until "
-               "one is free\n", nodewatchdat);
-      error_msg(msg);
-    }
-    saidnodescriptor = true;
+    sayonce(&saidnodescriptor, std::string("No descriptor left to open ") +
+                                   nodewatchdat +
+                                   ": snapshots are skipped until one is free\n");
     return;
   }
   struct stat st;
   if ((fd < 0 && errno == ELOOP) || (fd >= 0 && fstat(fd, &st) == 0 &&
                                      !S_ISFIFO(st.st_mode))) {
-    if (!saidnotapipe) {
-      char msg[PATHLEN + 96];
-      snprintf(msg, sizeof msg,
-               "%s is not a pipe (a link or a file put there): no snapshot "
-               "is written to it\n", nodewatchdat);
-      error_msg(msg);
-    }
-    saidnotapipe = true;
+    sayonce(&saidnotapipe, std::string(nodewatchdat) +
+                               " is not a pipe (a link or a file put there): "
+                               "no snapshot is written to it\n");
     if (fd >= 0) close(fd);
     return;
   }
