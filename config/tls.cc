@@ -1,6 +1,9 @@
 #include "config/tls.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
+#include <unistd.h>
 #include <strings.h>
 
 #include <string>
@@ -101,4 +104,24 @@ std::string peertext(const std::string& text, size_t max) {
     }
   }
   return out;
+}
+
+const char* transfererror(CURL* c, CURLcode res) {
+  const char* const nodescriptor = "no file descriptor left (Too many open files)";
+  long oserror = 0;
+  if (c && curl_easy_getinfo(c, CURLINFO_OS_ERRNO, &oserror) == CURLE_OK &&
+      (oserror == EMFILE || oserror == ENFILE))
+    return nodescriptor;
+  if (res != CURLE_COULDNT_RESOLVE_HOST && res != CURLE_COULDNT_CONNECT &&
+      res != CURLE_FAILED_INIT)
+    return curl_easy_strerror(res);
+  // The threaded resolver keeps no errno of its own: ask the system whether
+  // a descriptor can be had now.
+  int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    close(fd);
+    return curl_easy_strerror(res);
+  }
+  return errno == EMFILE || errno == ENFILE ? nodescriptor
+                                            : curl_easy_strerror(res);
 }

@@ -40,4 +40,9 @@ bool bmcurl(const char* host, const std::string& ref, std::string* url);
 // neither forge a log line nor flood the log.
 std::string peertext(const std::string& text, size_t max = 160);
 
+// What went wrong with a transfer on `c` that ended with `res`, in libcurl's
+// short words; but when the process had no descriptor left for it, which
+// libcurl reports as a failed name lookup or connect, it says so instead.
+const char* transfererror(CURL* c, CURLcode res);
+
 #endif  // KESTREL_CONFIG_TLS_H_

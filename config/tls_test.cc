@@ -1,6 +1,9 @@
 #include "config/tls.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -39,6 +42,31 @@ TEST(PeerText, ControlCharactersAreEscapedAndLongTextCut) {
             "/Systems/1\\x0anode07 shut\\x7f\\x5c");
   EXPECT_EQ(peertext(std::string(500, 'a'), 10), "aaaaaaaaaa...");
   EXPECT_EQ(peertext("plain"), "plain");
+}
+
+TEST(TransferError, ALackOfDescriptorsIsNamedNotCalledAFailedLookup) {
+  CURL* c = curl_easy_init();
+  ASSERT_NE(c, nullptr);
+  settlsoptions(c);
+  curl_easy_setopt(c, CURLOPT_URL, "https://localhost:1/");
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, 2000L);
+  struct rlimit was;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &was), 0);
+  // Every descriptor below the new limit is taken.
+  int probe = open("/dev/null", O_RDONLY);
+  ASSERT_GE(probe, 0);
+  struct rlimit tight = {static_cast<rlim_t>(probe), was.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  CURLcode res = curl_easy_perform(c);
+  std::string starved = transfererror(c, res);
+  setrlimit(RLIMIT_NOFILE, &was);
+  close(probe);
+  EXPECT_NE(res, CURLE_OK);
+  EXPECT_EQ(starved, "no file descriptor left (Too many open files)");
+  // With descriptors to spare the same refusal reads as libcurl's.
+  res = curl_easy_perform(c);
+  EXPECT_STREQ(transfererror(c, res), curl_easy_strerror(res));
+  curl_easy_cleanup(c);
 }
 
 }  // namespace

@@ -32,6 +32,9 @@ void (*foreseetransport)(const char* nodename, const chassis* c,
                          const char* username) = nullptr;
 void (*fatalexithook)(int status) = nullptr;
 
+// Raised by the SIGHUP handler; read by every BMC link.
+std::atomic<unsigned> loginretries{0};
+
 // The OpenIPMI OS handler: set up at start, then the main thread's alone.
 os_handler_t* os_hnd = nullptr;
 bool domainisup = false;  // main thread only

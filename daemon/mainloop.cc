@@ -14,6 +14,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -45,6 +46,21 @@ constexpr long PASSGAP_US = 50000;
 os_hnd_fd_id_t* commandwait = nullptr;
 
 void watchcommandfifo();
+
+// SIGHUP: every BMC that waits after a refused login tries again at once,
+// for an operator who has just unlocked the account.
+void retrylogins(int) { loginretries.fetch_add(1); }
+
+// Start-up takes all the descriptors it may: a node holds one or more for
+// its BMC, and the HTTP server more, so the usual soft limit of 1024 would
+// end a large cluster's watch. The hard limit stays as the system set it.
+void raisedescriptorlimit() {
+  struct rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= files.rlim_max)
+    return;
+  files.rlim_cur = files.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &files);
+}
 
 // A replaced descriptor is closed once OpenIPMI is done with it; the one the
 // drain of each pass still reads is kept.
@@ -84,6 +100,14 @@ void formpaths() {
 }
 
 bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
+  raisedescriptorlimit();
+  // Before the first BMC is asked: without it SIGHUP would end the daemon.
+  struct sigaction hup;
+  memset(&hup, 0, sizeof hup);
+  hup.sa_handler = retrylogins;
+  sigemptyset(&hup.sa_mask);
+  hup.sa_flags = SA_RESTART;
+  sigaction(SIGHUP, &hup, nullptr);
   // Before any pipe is touched: they may be another running kestrel's.
   pid_t owner = 0;
   if (!lockdatadir(datadir, &owner)) {
@@ -182,9 +206,10 @@ int runeventphase(int steps, long budget_us) {
     timeout.tv_usec = wait;
     int rv = os_hnd->perform_one_op(os_hnd, &timeout);
     turns++;
-    // A turn that simply waited out its time-out reports ETIMEDOUT; that is
-    // an idle turn, not an error worth a message on every pass.
-    if (rv && rv != ETIMEDOUT && nodaemon) {
+    // A turn that simply waited out its time-out reports ETIMEDOUT, and one
+    // that a signal cut short EINTR; both are idle turns, not errors worth a
+    // message.
+    if (rv && rv != ETIMEDOUT && rv != EINTR && nodaemon) {
       char errtext[512];
       char msg[1024];
       ipmi_get_error_string(rv, errtext, sizeof errtext);

@@ -6,6 +6,8 @@
 
 #include <time.h>
 
+#include <atomic>
+
 #include "model/defines.h"
 
 class node;
@@ -53,6 +55,11 @@ time_t nowtime();
 time_t walltime();
 // Tests may replace the source of both with one clock.
 void settestclock(time_t (*source)());
+
+// Counts the operator's requests (SIGHUP) that every BMC waiting after a
+// refused login try again at once. A link compares it with the count it
+// last saw; the signal handler only adds one, which is async-signal-safe.
+extern std::atomic<unsigned> loginretries;
 
 // Ends the process with `status`: flushes stdio, removes the pipes once the
 // clean-up has been armed, and leaves without running static destructors,

@@ -30,6 +30,12 @@ bool loginpacer::mayattempt(time_t now) const {
   return true;
 }
 
+bool loginpacer::askedagain(unsigned asked) {
+  if (asked == retriesseen) return false;
+  retriesseen = asked;
+  return true;
+}
+
 void loginpacer::attempted(time_t now, bool bycommand) {
   if (bycommand) return;
   for (int i = LOGINSPERWINDOW - 1; i > 0; i--) recent[i] = recent[i - 1];

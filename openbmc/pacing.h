@@ -43,6 +43,9 @@ class loginpacer {
  public:
   // Whether a login that the poll asks for may start at `now`.
   bool mayattempt(time_t now) const;
+  // Whether the operator asked for logins at once since the last call:
+  // `asked` is the count of such requests (SIGHUP) so far.
+  bool askedagain(unsigned asked);
   // A login starts at `now`.
   void attempted(time_t now, bool bycommand);
   void refused(time_t now);
@@ -55,6 +58,7 @@ class loginpacer {
   // The starts of the latest logins of the poll, latest at recent[0].
   time_t recent[LOGINSPERWINDOW] = {};
   int nrecent = 0;
+  unsigned retriesseen = 0;
 };
 
 #endif  // KESTREL_OPENBMC_PACING_H_

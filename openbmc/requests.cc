@@ -373,7 +373,7 @@ void readsensor(openbmc_link* l, const char* sensorname, const char* kind) {
   } else if (!l->curlReplyTooLong) {
     char msg[MSGLEN];
     snprintf(msg, sizeof msg, "Failed to read %s sensor on %s with curl:\n%s\n",
-             kind, n->name, curl_easy_strerror(l->res));
+             kind, n->name, transfererror(l->curl, l->res));
     l->say(nullptr, msg, false);
   }
   trimreply(l);

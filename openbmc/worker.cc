@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "config/tls.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
 #include "openbmc/openbmc.h"
@@ -141,7 +142,7 @@ void openbmc_link::curlFirstLogin() {
   char msg[MSGLEN];
   snprintf(msg, sizeof msg,
            "OpenBMC login on %s%s failed: %s.\nIs the node available?\n",
-           owner->name, "-ipmi", curl_easy_strerror(res));
+           owner->name, "-ipmi", transfererror(curl, res));
   error_msg(msg);
 }
 
@@ -162,7 +163,9 @@ void* openbmc_link::curlNodeThread(void* thelink) {
     // is dropped, and the poll queues the next.
     bool bycommand = task == POWERON || task == POWEROFF || task == RESET;
     if (task == LOGIN || !l->curlLoggedIn) {
-      if (!bycommand && !l->curlPacer.mayattempt(nowtime())) continue;
+      // A SIGHUP lets a waiting login go too, as a command's would.
+      bool asked = l->curlPacer.askedagain(loginretries.load());
+      if (!bycommand && !asked && !l->curlPacer.mayattempt(nowtime())) continue;
       curlLogin(l, bycommand);
       if (task == LOGIN || !l->curlLoggedIn) continue;
     }

@@ -169,7 +169,7 @@ void finish(redfishtransfer* t, CURLcode result) {
     char text[96];
     snprintf(text, sizeof text, "reply longer than %zu bytes", REDFISHMAXBODY);
     // libcurl's short text: the same fault reads the same every time.
-    r.failure = t->toolarge ? text : curl_easy_strerror(result);
+    r.failure = t->toolarge ? text : transfererror(t->easy, result);
   }
   curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &r.status);
   t->link->onreply(r);

@@ -178,7 +178,12 @@ void redfish_link::failjob(const std::string& why) {
   endjob();
 }
 
-bool redfish_link::waitsforlogin() const {
+bool redfish_link::waitsforlogin() {
+  const unsigned asked = loginretries.load();
+  if (asked != retriesseen) {  // the operator asks for a login now (SIGHUP)
+    retriesseen = asked;
+    nextlogin = 0;
+  }
   return loginwait > 0 && (job == JOB_POLL || job == JOB_STATUS) &&
          nowtime() < nextlogin;
 }

@@ -186,6 +186,8 @@ class redfish_link : public transport {
   time_t loginwait = 0;
   time_t nextlogin = 0;
   time_t refusalsaid = 0;
+  // The count of loginretries last seen.
+  unsigned retriesseen = 0;
 
  private:
   bool takejob();
@@ -193,7 +195,7 @@ class redfish_link : public transport {
   void startwork();
   void failjob(const std::string& why);
   void loginrefused(const std::string& why);
-  bool waitsforlogin() const;
+  bool waitsforlogin();
   void endjob();
   void nextdiscovery();
   void choosechassis();

@@ -21,6 +21,7 @@ import ctypes
 import errno
 import json
 import os
+import resource
 import shlex
 import subprocess
 import sys
@@ -28,7 +29,7 @@ import sys
 PYTHON = "/usr/bin/python3"
 
 # Settings that say how the service runs, not how it is confined.
-NOT_CONFINEMENT = {"Type", "ExecStart", "Restart", "RestartSec"}
+NOT_CONFINEMENT = {"Type", "ExecStart", "ExecReload", "Restart", "RestartSec"}
 
 # What a private /dev holds (systemd's PrivateDevices=), beside the paths
 # the unit binds into it.
@@ -133,6 +134,7 @@ class Confinement:
         self.errno = []         # (syscall, errno, [(arg, op, a, b)])
         self.groups = syscall_groups()
         self.execstart = None
+        self.nofile = None
         for key, value in parse_unit(unit_path):
             if key == "ExecStart":
                 self.execstart = shlex.split(value)
@@ -243,6 +245,11 @@ class Confinement:
         self.deny("setns", errno.EPERM)
         self.deny("clone3", errno.ENOSYS)  # flags out of reach: glibc falls back
 
+    def set_LimitNOFILE(self, value):
+        # Raising the hard limit needs CAP_SYS_RESOURCE, which the test may
+        # lack: it gets what the harness's own hard limit allows.
+        self.nofile = min(int(value), resource.getrlimit(resource.RLIMIT_NOFILE)[1])
+
     def set_RestrictRealtime(self, value):
         for policy in SCHED_REALTIME:
             self.errno.append(("sched_setscheduler", errno.EPERM, [
@@ -316,6 +323,9 @@ class Confinement:
         chain = ["unshare"] + self.unshare + [
             PYTHON] + me + ["mounts", json.dumps(self.mounts_plan()), "--"]
         setpriv = ["setpriv"]
+        if self.nofile is not None:
+            setpriv = ["prlimit", "--nofile=%d:%d" % (self.nofile, self.nofile),
+                       "--"] + setpriv
         if self.nnp:
             setpriv.append("--no-new-privs")
         if self.bounding is not None:

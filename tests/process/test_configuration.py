@@ -4,6 +4,7 @@ them (the summary and the status snapshot)."""
 
 import grp
 import os
+import resource
 import stat
 
 import pytest
@@ -151,7 +152,7 @@ def test_a_local_interface_node_needs_the_local_device(start_kestrel):
     assert err.startswith("ipmi_ip_setup_con error on local: ")
 
 
-def start_three_nodes(start_kestrel, group=None):
+def start_three_nodes(start_kestrel, group=None, **kwargs):
     cluster = ("# three nodes, two chassis\n"
                "$NODE node01 typeA admin secret\n"
                "$NODE bnode typeB root \"pass word\"\n"
@@ -161,7 +162,7 @@ def start_three_nodes(start_kestrel, group=None):
         cluster += "$APACHE_GROUP %s\n" % group
     hosts = {"node01": "127.0.0.201", "bnode": "127.0.0.202",
              "node03": "127.0.0.203"}
-    return start_kestrel(CHASSIS, cluster, hosts=hosts)
+    return start_kestrel(CHASSIS, cluster, hosts=hosts, **kwargs)
 
 
 def test_snapshot_has_one_record_per_node(start_kestrel):
@@ -230,6 +231,16 @@ def test_sigterm_after_a_full_start_removes_the_pipes(start_kestrel):
                                % (k.nodecommands, k.nodewatch))
     assert not os.path.exists(k.nodewatch)
     assert os.path.exists(k.autonodeconf)  # the summary stays
+
+
+def test_start_up_takes_every_descriptor_the_hard_limit_allows(start_kestrel):
+    # A large cluster needs more than the usual soft limit of 1024.
+    hard = min(resource.getrlimit(resource.RLIMIT_NOFILE)[1], 4096)
+    k = start_three_nodes(start_kestrel, wrapper=[
+        "prlimit", "--nofile=256:%d" % hard, "--"]).wait_ready()
+    with open("/proc/%d/limits" % k.proc.pid) as f:
+        line = [l for l in f if l.startswith("Max open files")][0]
+    assert line.split()[3:5] == [str(hard), str(hard)], line
 
 
 def test_a_failed_first_openbmc_login_is_not_fatal(start_kestrel):

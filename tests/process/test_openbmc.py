@@ -2,6 +2,7 @@
 
 import json
 import re
+import signal
 import socket
 import time
 
@@ -395,6 +396,14 @@ def test_a_refused_login_is_retried_ever_later_but_a_command_tries_at_once(
     print("logins in the 5 daemon minutes up to the command's:",
           len([t for t in logins() if command_login - window < t
                <= command_login]))
+
+    # SIGHUP, as after the account was unlocked: a login at once, long
+    # before the next one due, and the daemon lives on.
+    before = len(logins())
+    k.proc.send_signal(signal.SIGHUP)
+    util.wait_until(lambda: logins()[before:], 100 / SPEED,
+                    what="the login SIGHUP asked for")
+    assert k.running()
 
     bmc.control(refuse_login=False)
     k.command("$DO_POWER_ON bmc01\n")

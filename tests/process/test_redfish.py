@@ -2,6 +2,7 @@
 in its three layouts (DMTF mockup, bmcweb, iDRAC/iLO), on loopback."""
 
 import os
+import signal
 import socket
 import subprocess
 import time
@@ -231,6 +232,11 @@ def test_a_refused_login_waits_longer_each_time_and_a_command_tries_at_once(
                       "login failed: HTTP 401\n")
         assert k.stderr().count(
             "Redfish BMC of mock: login failed: HTTP 401\n") == 1
+        # SIGHUP, as after the account was unlocked: the poll's next login
+        # goes at once, not 240 s (24 s here) later, and the daemon lives on.
+        k.proc.send_signal(signal.SIGHUP)
+        util.wait_until(lambda: len(logins()) == 5, 5, what="the login SIGHUP asked for")
+        assert k.running()
     finally:
         k.stop()
 

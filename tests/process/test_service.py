@@ -89,6 +89,9 @@ def test_the_confined_daemon_does_all_its_work(tmp_path):
                            wrapper=confined.wrapper() + FAST,
                            ssh_extra=PROBE.format(out=probe)).start()
         k.wait_ready(timeout=60)  # slow under a sanitizer and a busy machine
+        with open("/proc/%d/limits" % k.proc.pid) as f:
+            files = [l.split()[3:5] for l in f if l.startswith("Max open files")]
+        assert files == [[str(confined.nofile)] * 2]
 
         summary = os.stat(k.autonodeconf)  # chown needs CAP_CHOWN
         assert (stat.S_IMODE(summary.st_mode), summary.st_gid) == (
