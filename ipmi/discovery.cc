@@ -12,6 +12,12 @@
 #include "model/datastructs.h"
 #include "model/globals.h"
 
+namespace {
+
+constexpr const char* NOSENSORMEMORY = "Unable to allocate sensor name memory\n";
+
+}  // namespace
+
 void domain_open(ipmi_domain_t* domain, int err, unsigned int conn_num,
                  unsigned int port_num, int still_connected, void* user_data) {
   (void)conn_num;
@@ -22,8 +28,10 @@ void domain_open(ipmi_domain_t* domain, int err, unsigned int conn_num,
 
   if (err) {
     ipmi_domain_get_name(domain, name, sizeof name);
-    mycluster.zerosensors(name);
-    mycluster.setnodealive(name);
+    if (node* n = mycluster.findnode(name)) {
+      n->zerosensors();
+      n->reportanswered();
+    }
     if (nodaemon) {
       char errtext[512];
       char msg[611];
@@ -40,12 +48,18 @@ void domain_open(ipmi_domain_t* domain, int err, unsigned int conn_num,
   // handler and data.
   int rv = ipmi_domain_add_mc_updated_handler(domain, handle_mc, nullptr);
   if (rv && nodaemon) {
-    printf("ipmi_domain_add_mc_updated_handler return error: %d\n", rv);
+    char msg[96];
+    snprintf(msg, sizeof msg,
+             "ipmi_domain_add_mc_updated_handler return error: %d\n", rv);
+    error_msg(msg);
     return;
   }
   rv = ipmi_domain_add_entity_update_handler(domain, entity_change, domain);
   if (rv && nodaemon) {
-    printf("ipmi_domain_add_entity_update_handler return error: %d\n", rv);
+    char msg[96];
+    snprintf(msg, sizeof msg,
+             "ipmi_domain_add_entity_update_handler return error: %d\n", rv);
+    error_msg(msg);
     return;
   }
   watchsel(domain);
@@ -53,7 +67,13 @@ void domain_open(ipmi_domain_t* domain, int err, unsigned int conn_num,
   // Until some node has answered, a connection report says nothing about
   // whether this node answers.
   ipmi_domain_get_name(domain, name, sizeof name);
-  if (domainisup) mycluster.reportdomain(name, err);
+  node* n = mycluster.findnode(name);
+  if (domainisup && n) {
+    if (err)
+      n->reportunreachable();
+    else
+      n->reportanswered();
+  }
 }
 
 void domain_up(ipmi_domain_t* domain, void* cb_data) {
@@ -83,7 +103,10 @@ void entity_change(ipmi_update_e op, ipmi_domain_t* domain,
   int rv =
       ipmi_entity_add_sensor_update_handler(entity, sensor_change, nullptr);
   if (rv) {
-    printf("ipmi_entity_set_sensor_update_handler: 0x%x", rv);
+    char msg[96];
+    snprintf(msg, sizeof msg, "ipmi_entity_set_sensor_update_handler: 0x%x\n",
+             rv);
+    error_msg(msg);
     fatalexit(1);
   }
 }
@@ -95,7 +118,7 @@ void sensor_change(ipmi_update_e op, ipmi_entity_t* ent, ipmi_sensor_t* sensor,
   if (op != IPMI_ADDED) return;
   sdata_t* named = alloc_sdata(sensor);
   if (!named) {
-    if (nodaemon) printf("Unable to allocate sensor name memory\n");
+    if (nodaemon) error_msg(NOSENSORMEMORY);
     return;
   }
   char nodename[sizeof named->name];
@@ -153,7 +176,7 @@ bool ipmi_link::registermc(ipmi_mc_t* mc) {
 bool ipmi_link::registersensor(ipmi_sensor_t* sensor) {
   sdata_t* named = alloc_sdata(sensor);
   if (!named) {
-    printf("Unable to allocate sensor name memory\n");
+    error_msg(NOSENSORMEMORY);
     return false;
   }
   char sensorname[sizeof named->name];
@@ -177,7 +200,7 @@ bool ipmi_link::addsensor(ipmi_sensor_t* sensor, bool isdiscrete) {
     // The entry's record is held by the node for the rest of the run.
     sdata_t* sdata = alloc_sdata(sensor);
     if (!sdata) {
-      printf("Unable to allocate sensor name memory\n");
+      error_msg(NOSENSORMEMORY);
       fatalexit(1);
     }
     mysensors[sensorcount] = sensor;
@@ -188,7 +211,7 @@ bool ipmi_link::addsensor(ipmi_sensor_t* sensor, bool isdiscrete) {
   }
   sdata_t* named = alloc_sdata(sensor);
   if (!named) {
-    printf("Unable to allocate sensor name memory\n");
+    error_msg(NOSENSORMEMORY);
     fatalexit(1);
   }
   char sensorname[sizeof named->name] = "";

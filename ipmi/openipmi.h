@@ -86,7 +86,7 @@ class ipmi_link : public transport {
  public:
   explicit ipmi_link(node* n);
   bool poll(node* n) override;
-  short command(node* n, int code) override;
+  bool command(node* n, int code) override;
   const char* name() const override { return "ipmi"; }
   bool hardwareevents(std::vector<hardwareevent>* recent,
                       unsigned long long* counts) override;
@@ -107,6 +107,7 @@ class ipmi_link : public transport {
   sdata_t* mysdatas[MAXIPMISENSORS];
   int sensorcount;
   selrecord sel;  // the BMC's event log as the daemon has seen it
+  const char* powerwords = "";  // the last power command, for its answer
 };
 
 // Whether a name can serve as the OpenIPMI domain name of a LAN node: every

@@ -39,22 +39,19 @@ void readingfailed(int err, const char* what, const sdata_t* sdata,
              what, peertext(sdata->name).c_str(), errtext);
     error_msg(msg);
   }
-  mycluster.setdead(nodename);
+  if (node* n = mycluster.findnode(nodename)) n->reportunreachable();
 }
 
 }  // namespace
 
 bool ipmi_link::poll(node* n) {
-  if (n->dead) {
-    if (mymc && n->pwr_statuswaiting == 0) command(n, STATUS);
+  if (n->isdead()) {
+    if (mymc) n->querypower();
     return false;
   }
-  if (!n->power) {
-    if (n->pwr_statuswaiting == 0) command(n, STATUS);
-    return false;
-  }
+  n->querypower();
+  if (!n->ispowered()) return false;
 
-  if (n->pwr_statuswaiting == 0) command(n, STATUS);
   for (int i = 0; i < sensorcount; i++) {
     sdata_t* sdata = mysdatas[i];
     use_sdata(sdata);
@@ -82,12 +79,12 @@ void got_thresh_reading(ipmi_sensor_t* sensor, int err,
   if (err) {
     readingfailed(err, "threshold reading", sdata, nodename);
   } else {
-    mycluster.initfirsttime(nodename);
+    node* n = mycluster.findnode(nodename);
     domainisup = true;
     char msg[64];
     switch (value_present) {
       case IPMI_BOTH_VALUES_PRESENT:
-        mycluster.reportsensor(nodename, sensorname, val);
+        if (n) n->reportreading(sensorname, val);
         break;
       case IPMI_RAW_VALUE_PRESENT:
         if (nodaemon) {
@@ -133,8 +130,8 @@ void got_discrete_states(ipmi_sensor_t* sensor, int err, ipmi_states_t* states,
     int health = type == IPMI_SENSOR_TYPE_POWER_SUPPLY ? powersupplyhealth(table)
                                                        : batteryhealth(table);
     free(table);
-    mycluster.initfirsttime(nodename);
-    mycluster.reportsensor(nodename, sensorname, static_cast<double>(health));
+    if (node* n = mycluster.findnode(nodename))
+      n->reportreading(sensorname, static_cast<double>(health));
   }
   release_sdata(sdata);
 }

@@ -8,68 +8,68 @@
 
 namespace {
 
-using ReportSensor = NodeFixture;
+using ReportReading = NodeFixture;
 
-TEST_F(ReportSensor, AZeroIsBelievedOnlyFromTheThirdInARow) {
-  n.reportsensor("FAN1", 5000.0);
+TEST_F(ReportReading, AZeroIsBelievedOnlyFromTheThirdInARow) {
+  n.reportreading("FAN1", 5000.0);
   EXPECT_EQ(n.fan[0], 5000.0);
   EXPECT_FALSE(n.isdead());
   EXPECT_EQ(n.lastupdate, clockvalue);
 
   n.dead = true;
   n.lastupdate = 5;
-  n.reportsensor("FAN1", 0.0);
-  n.reportsensor("FAN1", 0.0);
+  n.reportreading("FAN1", 0.0);
+  n.reportreading("FAN1", 0.0);
   EXPECT_EQ(n.fan[0], 5000.0);
-  n.reportsensor("FAN1", 0.0);
+  n.reportreading("FAN1", 0.0);
   EXPECT_EQ(n.fan[0], 0.0);
-  n.reportsensor("FAN1", 0.0);
+  n.reportreading("FAN1", 0.0);
   EXPECT_EQ(n.fan[0], 0.0);
   // Zeros neither revive the node nor count as an update.
   EXPECT_TRUE(n.isdead());
   EXPECT_EQ(n.lastupdate, 5);
 
   // A non-zero reading is stored at once and restarts the count.
-  n.reportsensor("FAN1", 4200.0);
+  n.reportreading("FAN1", 4200.0);
   EXPECT_EQ(n.fan[0], 4200.0);
   EXPECT_FALSE(n.isdead());
-  n.reportsensor("FAN1", 0.0);
-  n.reportsensor("FAN1", 0.0);
+  n.reportreading("FAN1", 0.0);
+  n.reportreading("FAN1", 0.0);
   EXPECT_EQ(n.fan[0], 4200.0);
 }
 
-TEST_F(ReportSensor, DiscreteHealthReturnsToHealthyOnlyOnTheThirdAnswer) {
-  n.reportsensor("PSU1 Status", IPMI_DISC_CRIT);
+TEST_F(ReportReading, DiscreteHealthReturnsToHealthyOnlyOnTheThirdAnswer) {
+  n.reportreading("PSU1 Status", IPMI_DISC_CRIT);
   EXPECT_EQ(n.disc[0], 2.0);
-  n.reportsensor("PSU1 Status", IPMI_DISC_HEALTHY);
-  n.reportsensor("PSU1 Status", IPMI_DISC_HEALTHY);
+  n.reportreading("PSU1 Status", IPMI_DISC_HEALTHY);
+  n.reportreading("PSU1 Status", IPMI_DISC_HEALTHY);
   EXPECT_EQ(n.disc[0], 2.0);
-  n.reportsensor("PSU1 Status", IPMI_DISC_HEALTHY);
+  n.reportreading("PSU1 Status", IPMI_DISC_HEALTHY);
   EXPECT_EQ(n.disc[0], 0.0);
-  n.reportsensor("CMOS Battery", IPMI_DISC_WARN);
+  n.reportreading("CMOS Battery", IPMI_DISC_WARN);
   EXPECT_EQ(n.disc[1], 1.0);
 }
 
-TEST_F(ReportSensor, ANameInTwoTablesFeedsTheFirstKindOnly) {
-  n.reportsensor("Shared", 3.3);
+TEST_F(ReportReading, ANameInTwoTablesFeedsTheFirstKindOnly) {
+  n.reportreading("Shared", 3.3);
   EXPECT_EQ(n.volt[1], 3.3);
   EXPECT_EQ(n.temp[1], 0.0);
 }
 
-TEST_F(ReportSensor, NamesMustMatchExactly) {
-  EXPECT_TRUE(n.reportsensor("cpu temp", 50.0));
-  EXPECT_TRUE(n.reportsensor("CPU Temp1", 50.0));
-  EXPECT_TRUE(n.reportsensor("CPU  Temp", 50.0));
-  EXPECT_TRUE(n.reportsensor("CPU", 50.0));
+TEST_F(ReportReading, NamesMustMatchExactly) {
+  n.reportreading("cpu temp", 50.0);
+  n.reportreading("CPU Temp1", 50.0);
+  n.reportreading("CPU  Temp", 50.0);
+  n.reportreading("CPU", 50.0);
   EXPECT_EQ(n.temp[0], 0.0);
   EXPECT_TRUE(n.isdead());
   EXPECT_EQ(n.lastupdate, 0);
 }
 
-TEST_F(ReportSensor, ClearingReadingsKeepsTheZeroCounts) {
-  n.reportsensor("12V", 12.0);
-  n.reportsensor("12V", 0.0);
-  n.reportsensor("12V", 0.0);
+TEST_F(ReportReading, ClearingReadingsKeepsTheZeroCounts) {
+  n.reportreading("12V", 12.0);
+  n.reportreading("12V", 0.0);
+  n.reportreading("12V", 0.0);
   n.power = true;
   n.zerosensors();
   EXPECT_EQ(n.volt[0], 0.0);
@@ -84,6 +84,7 @@ TEST_F(Poll, ALivePoweredNodeIsPolledAtMostEveryFiveSeconds) {
   n.dead = false;
   n.power = true;
   n.pwr_statuswaiting = 1;  // a status request is outstanding
+  n.powerasked = clockvalue.load();
   n.lastupdate = clockvalue.load();
   EXPECT_TRUE(n.getdata());
   EXPECT_EQ(n.lastquery, clockvalue);
@@ -122,6 +123,7 @@ TEST_F(Poll, ANodeSilentForMoreThan25SecondsIsDeclaredDead) {
   n.dead = false;
   n.power = true;
   n.pwr_statuswaiting = 1;
+  n.powerasked = clockvalue.load();
   n.lastupdate = 1700000000;  // the wall clock's, only printed
   n.lastreading = clockvalue - 25;
   n.firsttime = clockvalue - 100;

@@ -2,6 +2,7 @@
 // request to the node's BMC. The chassis-status reply keeps an IPMI node's
 // power flag and much of its liveness up to date.
 #include <OpenIPMI/ipmi_mc.h>
+#include <OpenIPMI/ipmi_err.h>
 #include <OpenIPMI/ipmi_msgbits.h>
 #include <stdio.h>
 #include <string.h>
@@ -41,9 +42,25 @@ constexpr unsigned char CHASSIS_HARD_RESET = 0x03;
 constexpr unsigned int STATUSREPLYLEN = 2;
 constexpr unsigned char POWER_IS_ON = 0x01;
 
+// The BMC's answer to a power command: anything but success is said, with
+// the node and the BMC's reason, since someone waits for the command.
+void powercommanddone(ipmi_mc_t* src, ipmi_msg_t* msg, void* rsp_data) {
+  (void)src;
+  ipmi_link* l = static_cast<ipmi_link*>(rsp_data);
+  unsigned int cc = msg->data_len > 0 ? msg->data[0] : IPMI_UNKNOWN_ERR_CC;
+  if (cc == 0) return;
+  char reason[128];
+  ipmi_get_cc_string(cc, reason, sizeof reason);
+  char text[MSGLEN];
+  snprintf(text, sizeof text,
+           "Power %s command to %s refused by its BMC: %s (0x%02x)\n",
+           l->powerwords, l->owner->name, reason, cc);
+  error_msg(text);
+}
+
 }  // namespace
 
-short ipmi_link::command(node* n, int code) {
+bool ipmi_link::command(node* n, int code) {
   char* tmperrmsg = n->tmperrmsg;
   const char* name = n->name;
   if (!mymc) {
@@ -51,7 +68,7 @@ short ipmi_link::command(node* n, int code) {
              "Unable to locate BMC for %s to issue power/reset command.\n",
              name);
     error_msg(tmperrmsg);
-    return 1;
+    return false;
   }
 
   unsigned char data = 0;
@@ -60,6 +77,7 @@ short ipmi_link::command(node* n, int code) {
   msg.data = &data;
   msg.data_len = 1;
   msg.cmd = IPMI_CHASSIS_CONTROL_CMD;
+  int rv;
   switch (code) {
     case POWEROFF:
     case POWERON:
@@ -67,23 +85,29 @@ short ipmi_link::command(node* n, int code) {
       data = code == POWEROFF  ? CHASSIS_POWER_DOWN
              : code == POWERON ? CHASSIS_POWER_UP
                                : CHASSIS_HARD_RESET;
-      sendtobmc(this, &msg, nullptr, nullptr);
-      n->clearfirsttime();
+      powerwords = code == POWEROFF ? "off" : code == POWERON ? "on" : "reset";
+      rv = sendtobmc(this, &msg, powercommanddone, this);
       break;
     case STATUS:
-      if (n->pwr_statuswaiting == 0) {
-        msg.cmd = IPMI_GET_CHASSIS_STATUS_CMD;
-        msg.data_len = 0;
-        if (sendtobmc(this, &msg, powerstatus, n) == 0) n->pwr_statuswaiting++;
-      }
+      // The model keeps one query outstanding per node.
+      msg.cmd = IPMI_GET_CHASSIS_STATUS_CMD;
+      msg.data_len = 0;
+      rv = sendtobmc(this, &msg, powerstatus, n);
       break;
     default:
       snprintf(tmperrmsg, MSGLEN, "Unknown command code %i issued on %s\n",
                code, name);
       error_msg(tmperrmsg);
-      break;
+      return false;
   }
-  return 0;
+  if (rv != 0 && code != STATUS) {
+    char errtext[128];
+    ipmi_get_error_string(rv, errtext, sizeof errtext);
+    snprintf(tmperrmsg, MSGLEN, "Could not send power %s command to %s: %s\n",
+             powerwords, name, errtext);
+    error_msg(tmperrmsg);
+  }
+  return rv == 0;
 }
 
 void powerstatus(ipmi_mc_t* src, ipmi_msg_t* msg, void* rsp_data) {
@@ -93,24 +117,9 @@ void powerstatus(ipmi_mc_t* src, ipmi_msg_t* msg, void* rsp_data) {
     snprintf(n->tmperrmsg, MSGLEN, "failed to detect node %s power status\n",
              n->name);
     error_msg(n->tmperrmsg);
-    n->pwr_statuswaiting = 0;
-    n->power = false;
-    n->setdead();
-    n->zerosensors();
-    n->clearfirsttime();
+    n->reportpowerunknown();
     return;
   }
-  n->setalive();
   domainisup = true;
-  if (msg->data[1] & POWER_IS_ON) {
-    if (!n->power) {
-      n->power = true;
-      n->initfirsttime();
-    }
-  } else {
-    n->power = false;
-    n->zerosensors();
-    n->clearfirsttime();
-  }
-  n->pwr_statuswaiting = 0;
+  n->reportpower(msg->data[1] & POWER_IS_ON);
 }

@@ -86,8 +86,8 @@ using Command = NodeFixture;
 TEST_F(Command, AnIpmiNodeWithoutBmcRefusesEveryCommand) {
   n.firsttime = 5;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(n.command(POWERON), 1);
-  EXPECT_EQ(n.command(STATUS), 1);
+  EXPECT_FALSE(n.command(POWERON));
+  EXPECT_FALSE(n.command(STATUS));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Unable to locate BMC for node01 to issue power/reset command.\n"
             "Unable to locate BMC for node01 to issue power/reset command.\n");

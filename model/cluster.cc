@@ -1,4 +1,4 @@
-// Lookups by name and the delegators that the transports' callbacks use.
+// Lookups by name.
 #include <string.h>
 
 #include "model/datastructs.h"
@@ -25,34 +25,3 @@ chassis* cluster::findchassis(const char* name) {
 }
 
 int cluster::getnumnodes() { return numnodes; }
-
-void cluster::setnodealive(const char* name) {
-  if (node* n = findnode(name)) n->setalive();
-}
-
-void cluster::initfirsttime(const char* name) {
-  if (node* n = findnode(name)) n->initfirsttime();
-}
-
-bool cluster::setdead(const char* name) {
-  node* n = findnode(name);
-  if (!n) return false;
-  n->setdead();
-  return true;
-}
-
-bool cluster::reportsensor(const char* name, const char* sensor,
-                           double value) {
-  node* n = findnode(name);
-  return n ? n->reportsensor(sensor, value) : false;
-}
-
-bool cluster::zerosensors(const char* name) {
-  node* n = findnode(name);
-  return n ? n->zerosensors() : false;
-}
-
-bool cluster::reportdomain(const char* name, int err) {
-  node* n = findnode(name);
-  return n ? n->reportdomain(err) : false;
-}

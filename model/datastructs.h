@@ -90,21 +90,41 @@ class node {
 
   // Records (model/node.cc).
   nodeslots slots(int kind);
-  void setalive();
-  void setdead();
   bool isdead();
   bool ispowered();
+  // Starts the settling time unless it runs; stops it.
   void initfirsttime();
   void clearfirsttime();
-  // Stores a reading into the first slot of that name (fans, voltages,
-  // temperatures, discretes, in this order); true also when none matches.
-  // A non-finite value is no reading: the slot keeps its value and the
-  // event is said once until the sensor reads finite again.
-  bool reportsensor(const char* sensorname, double value);
   // Clears every reading and the power flag (the node is off or unreachable).
-  bool zerosensors();
-  // A connection report: the node answers when err is 0.
-  bool reportdomain(int err);
+  void zerosensors();
+
+  // What a transport learns of its node, reported here and nowhere else:
+  // these hold the rules of liveness, power, settling and staleness for
+  // every transport (model/transport.h says from which thread).
+  //
+  // The BMC gave the power state: the node is alive. Powered on, the
+  // settling time starts unless it runs (afresh when the node was off);
+  // powered off, readings and settling time are cleared.
+  void reportpower(bool on);
+  // The BMC answered without a usable power state (still changing): alive.
+  void reportanswered();
+  // A reading of the named sensor (the first slot of that name: fans,
+  // voltages, temperatures, discretes). A positive one starts the settling
+  // time unless it runs; a non-zero one makes the node alive. A non-finite value is
+  // no reading: the slot keeps its value and the event is said once until
+  // the sensor reads finite again. A zero is believed only the third time
+  // in a row.
+  void reportreading(const char* sensorname, double value);
+  // A request went unanswered or was refused: the node is dead; its power
+  // and readings stand until the BMC says otherwise.
+  void reportunreachable();
+  // The power state could not be had: dead, unpowered, readings and
+  // settling time cleared, as for a node that is gone.
+  void reportpowerunknown();
+
+  // Asks the transport for the power state, unless a query is outstanding:
+  // at most one per node, forgotten after POWERQUERYLOST seconds unanswered.
+  void querypower();
 
   // Polling: paced at POLLPERIOD, the staleness rule, then the transport.
   bool getdata();
@@ -113,8 +133,9 @@ class node {
   int checklimits();
   void shutdown();
 
-  // Power commands and the power-state query, through the transport.
-  short command(int code);
+  // Power commands and the power-state query, through the transport; true
+  // once handed on. A power command stops the settling time.
+  bool command(int code);
 
   // Identity: set while the configuration is read, read-only after.
   chassis* thischassis;
@@ -149,9 +170,12 @@ class node {
   std::atomic<time_t> lastreading;
   time_t lastquery;                // main thread only
   time_t lastcheck;                // main thread only
-  // Power-state queries unanswered: set by the transport on the main thread
-  // (IPMI), read and timed out by the limit check on the main thread.
-  int pwr_statuswaiting;
+  // A power-state query outstanding: 0 when none, else 1 plus the limit
+  // checks it has waited through, and when it was asked. Set by querypower
+  // and aged by the limit check (main thread); cleared by the power reports
+  // (the transport's thread).
+  std::atomic<int> pwr_statuswaiting;
+  std::atomic<time_t> powerasked;
   std::atomic<bool> power;   // the node is powered on
   char tmperrmsg[MSGLEN];    // main thread's message buffer for this node
   std::atomic<bool> inShutdown;  // set by the main thread, cleared by the
@@ -190,7 +214,9 @@ class cluster {
   void runqueuedpoweroffs() EXCLUDES(poweroffLock);
 
   // Power commands by node name (model/power.cc).
-  short command(const char* nodename, int code);
+  // False when the command could not go out (the caller says so). An
+  // unknown node is said here and gives true: it needs no second message.
+  bool command(const char* nodename, int code);
 
   // Polling: every node's getdata.
   void getdata();
@@ -203,16 +229,10 @@ class cluster {
   // because every writer had closed its end.
   bool processcommandfifo();
 
-  // Lookups and delegators (model/cluster.cc).
+  // Lookups (model/cluster.cc).
   node* findnode(const char* name);
   chassis* findchassis(const char* name);
   int getnumnodes();
-  void setnodealive(const char* name);
-  void initfirsttime(const char* name);
-  bool setdead(const char* name);
-  bool reportsensor(const char* name, const char* sensor, double value);
-  bool zerosensors(const char* name);
-  bool reportdomain(const char* name, int err);
 
   // Set while the configuration is read, read-only after, unless noted.
   time_t lastoutputtime;  // main thread only

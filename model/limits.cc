@@ -73,7 +73,7 @@ int node::checklimits() {
         continue;
       }
       result = 0;
-      if (pwr_statuswaiting == 0) command(STATUS);
+      querypower();
       if (alerthook.seen) alerthook.seen(kind, this, i, v, cs.limits[i]);
     }
   }

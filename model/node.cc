@@ -100,6 +100,7 @@ node::node(chassis* c)
       lastquery(0),
       lastcheck(0),
       pwr_statuswaiting(0),
+      powerasked(0),
       power(false),
       tmperrmsg(),
       inShutdown(false),
@@ -128,8 +129,6 @@ nodeslots node::slots(int kind) {
   }
 }
 
-void node::setalive() { dead = false; }
-void node::setdead() { dead = true; }
 bool node::isdead() { return dead; }
 bool node::ispowered() { return power; }
 
@@ -144,8 +143,10 @@ void node::clearfirsttime() {
   lastreading = 0;
 }
 
-bool node::reportsensor(const char* sensorname, double value) {
+void node::reportreading(const char* sensorname, double value) {
   time_t now = nowtime();
+  // An answer with data: a node back from silence starts settling.
+  if (value > 0) initfirsttime();
   nodeslots found = {0, nullptr, nullptr, nullptr};
   int index = -1;
   for (int kind : NAMEORDER) {
@@ -157,7 +158,7 @@ bool node::reportsensor(const char* sensorname, double value) {
       break;
     }
   }
-  if (index < 0) return true;
+  if (index < 0) return;
 
   // An infinity or NaN (a 1/x conversion of raw 0, a broken reply) would
   // reach every output and the limit check; the last value stands instead.
@@ -169,7 +170,7 @@ bool node::reportsensor(const char* sensorname, double value) {
       error_msg(msg);
     }
     found.nonfinite[index] = true;
-    return true;
+    return;
   }
   found.nonfinite[index] = false;
 
@@ -185,10 +186,9 @@ bool node::reportsensor(const char* sensorname, double value) {
     if (found.zeros[index] < 255) found.zeros[index]++;
     if (found.zeros[index] >= ZEROSBELIEVED) found.values[index] = 0.0;
   }
-  return true;
 }
 
-bool node::zerosensors() {
+void node::zerosensors() {
   lastupdate = walltime();
   lastreading = nowtime();
   power = false;
@@ -196,12 +196,42 @@ bool node::zerosensors() {
     nodeslots s = slots(kind);
     for (int i = 0; i < s.count; i++) s.values[i] = 0.0;
   }
-  return true;
 }
 
-bool node::reportdomain(int err) {
-  dead = err != 0;
-  return true;
+void node::reportpower(bool on) {
+  pwr_statuswaiting = 0;
+  dead = false;
+  if (on) {
+    if (!power) clearfirsttime();  // back on: its settling starts afresh
+    power = true;
+    initfirsttime();
+  } else {
+    zerosensors();
+    clearfirsttime();
+  }
+}
+
+void node::reportanswered() { dead = false; }
+
+void node::reportunreachable() { dead = true; }
+
+void node::reportpowerunknown() {
+  pwr_statuswaiting = 0;
+  dead = true;
+  zerosensors();
+  clearfirsttime();
+}
+
+void node::querypower() {
+  time_t now = nowtime();
+  // A transport may drop a query (no session to send it on): one unanswered
+  // for long no longer holds the next back.
+  if (pwr_statuswaiting != 0 && now - powerasked < POWERQUERYLOST) return;
+  // A query sent again keeps the age the limit check counts.
+  if (command(STATUS)) {
+    if (pwr_statuswaiting == 0) pwr_statuswaiting = 1;
+    powerasked = now;
+  }
 }
 
 bool node::getdata() {
@@ -223,7 +253,11 @@ bool node::getdata() {
   return asked;
 }
 
-short node::command(int code) { return link ? link->command(this, code) : 1; }
+bool node::command(int code) {
+  if (!link || !link->command(this, code)) return false;
+  if (code == POWERON || code == POWEROFF || code == RESET) clearfirsttime();
+  return true;
+}
 
 void cluster::getdata() {
   for (int i = 0; i < numnodes; i++) mynodes[i].getdata();

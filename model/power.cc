@@ -4,7 +4,7 @@
 #include "model/datastructs.h"
 #include "model/globals.h"
 
-short cluster::command(const char* nodename, int code) {
+bool cluster::command(const char* nodename, int code) {
   node* n = findnode(nodename);
   if (!n) {
     char msg[MSGLEN];
@@ -12,7 +12,7 @@ short cluster::command(const char* nodename, int code) {
              "Unable to locate node %s to issue command code %i.", nodename,
              code);
     error_msg(msg);
-    return 0;
+    return true;  // said already: no second message
   }
   return n->command(code);
 }

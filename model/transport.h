@@ -2,6 +2,19 @@
 // transport keeps what only it needs (connections, sensor tables, sessions,
 // worker threads) in a record of its own that implements this interface;
 // the node reaches it through node::link and knows nothing else of it.
+//
+// The contract, both ways:
+// - The model calls poll and command on the main thread only. A transport
+//   never waits for a BMC there: it sends, or queues for its own thread.
+// - A transport tells the node what it learnt only through the node's
+//   reports (model/datastructs.h): reportpower, reportreading,
+//   reportanswered, reportunreachable, reportpowerunknown. It may call them
+//   from the one thread that handles that node's replies (the main thread
+//   for IPMI, whose library calls back there; the node's worker for
+//   OpenBMC; the Redfish driver thread), never from two. It writes no node
+//   field itself: liveness, power, settling and staleness are the model's.
+// - It may read the node's identity (name, credentials, chassis) from any
+//   thread, and isdead/ispowered to pace itself.
 #ifndef KESTREL_MODEL_TRANSPORT_H_
 #define KESTREL_MODEL_TRANSPORT_H_
 
@@ -33,9 +46,12 @@ class transport {
   // requests for its power state and readings, never wait for a BMC. True
   // when readings were asked for.
   virtual bool poll(node* n) = 0;
-  // POWERON, POWEROFF, RESET or STATUS (main thread); 0 once handed on, 1
-  // when the BMC cannot be reached for it.
-  virtual short command(node* n, int code) = 0;
+  // POWERON, POWEROFF, RESET or STATUS (main thread); true once handed on,
+  // false when it cannot go out (said by the transport). The model keeps one
+  // STATUS query outstanding per node; the answer comes as reportpower or
+  // reportpowerunknown. A BMC's refusal of a power command is said with the
+  // node's name and the BMC's reason.
+  virtual bool command(node* n, int code) = 0;
   // The transport as status documents and metrics name it: "ipmi", ...
   virtual const char* name() const = 0;
   // The last hardware events the BMC logged, oldest first, and the count of

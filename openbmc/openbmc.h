@@ -53,7 +53,7 @@ class openbmc_link : public transport {
   // Queues the tasks of one pass; a status or data task already waiting is
   // not queued again, so a slow BMC cannot make its queue grow.
   bool poll(node* n) override;
-  short command(node* n, int code) override;
+  bool command(node* n, int code) override;
   const char* name() const override { return "openbmc"; }
 
   // The sensor records of FAN, TEMP or VOLT; null for DISC, which the REST

@@ -106,13 +106,13 @@ TEST_F(OpenBmcPoll, ASensorReplyIsScaledIntoTheSlotOfItsName) {
 TEST_F(OpenBmcPoll, AnOpenBmcNodeQueuesPowerCodesAndRefusesOthers) {
   n.firsttime = 5;
   n.lastupdate = 7;
-  EXPECT_EQ(n.command(STATUS), 0);
+  EXPECT_TRUE(n.command(STATUS));
   EXPECT_EQ(n.firsttime, 5);
-  EXPECT_EQ(n.command(RESET), 0);
+  EXPECT_TRUE(n.command(RESET));
   EXPECT_EQ(n.firsttime, 0);
   EXPECT_EQ(n.lastupdate, 0);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(n.command(GETDATA), 1);
+  EXPECT_FALSE(n.command(GETDATA));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Unknown command code 4 issued");
 }

@@ -139,7 +139,7 @@ bool openbmc_link::curlLogin(openbmc_link* l, bool bycommand) {
     l->judgelogin(httpcode(l), bycommand);
   } else {
     l->curlLoggedIn = false;
-    if (l->curlReplyTooLong) n->dead = true;
+    if (l->curlReplyTooLong) n->reportunreachable();
   }
   trimreply(l);
   l->curlInLogin = false;
@@ -157,13 +157,13 @@ void openbmc_link::judgelogin(long code, bool bycommand) {
     curlPacer.refused(nowtime());
     snprintf(msg, sizeof msg, "Login to %s failed\n", n->name);
     say("login refused", msg, bycommand, REFUSALREPORTPERIOD);
-    n->dead = true;
+    n->reportunreachable();
     curlLoggedIn = false;
     return;
   }
   switch (loginreply(data, len)) {
     case LOGIN_OK:
-      n->dead = false;
+      n->reportanswered();
       curlLoggedIn = true;
       if (int refusals = curlPacer.accepted()) {
         snprintf(msg, sizeof msg,
@@ -177,7 +177,7 @@ void openbmc_link::judgelogin(long code, bool bycommand) {
     case LOGIN_REFUSED:
       snprintf(msg, sizeof msg, "Login to %s failed\n", n->name);
       say(nullptr, msg, bycommand);
-      n->dead = true;
+      n->reportunreachable();
       curlLoggedIn = false;
       break;
     default: {
@@ -188,7 +188,7 @@ void openbmc_link::judgelogin(long code, bool bycommand) {
       snprintf(key, sizeof key, "Login to %s failed with unexpected result",
                n->name);
       say(key, msg, bycommand);
-      n->dead = true;
+      n->reportunreachable();
       curlLoggedIn = false;
       break;
     }
@@ -199,15 +199,10 @@ void openbmc_link::judgepowerstate() {
   node* n = owner;
   switch (powerstatereply(curlReply.data(), curlReply.size())) {
     case POWERSTATE_ON:
-      if (!n->power) n->clearfirsttime();
-      n->power = true;
-      n->initfirsttime();
-      n->dead = false;
+      n->reportpower(true);
       break;
     case POWERSTATE_OFF:
-      n->zerosensors();
-      n->power = false;
-      n->dead = false;  // a powered-off node is alive
+      n->reportpower(false);  // a powered-off node is alive
       break;
     default: {
       char msg[MSGLEN];
@@ -219,9 +214,7 @@ void openbmc_link::judgepowerstate() {
                n->name);
       // A reply cut off at the bound has been said already.
       if (!curlReplyTooLong) say(key, msg, false);
-      n->power = false;
-      n->dead = true;
-      n->zerosensors();
+      n->reportpowerunknown();
       // Most often the session has expired: log in again before the next
       // task, or a node that is off (and so never asked for sensors, whose
       // reply would end the session) would stay dead for good.
@@ -251,12 +244,12 @@ void openbmc_link::judgesensor(long code) {
       }
       // Any other reply without a scale means the session has expired; the
       // next task logs in again.
-      n->dead = true;
+      n->reportunreachable();
       curlLoggedIn = false;
       break;
     }
     case SENSOR_NOVALUE:
-      n->dead = false;
+      n->reportanswered();
       snprintf(msg, sizeof msg,
                "Could not find \"Value\" in openbmc sensor data for sensor %s "
                "on %s\n",
@@ -264,9 +257,8 @@ void openbmc_link::judgesensor(long code) {
       say(nullptr, msg, false);
       break;
     default: {
-      n->dead = false;
-      if (reading > 0) n->initfirsttime();
-      n->reportsensor(curlCurSens, reading);
+      n->reportanswered();
+      n->reportreading(curlCurSens, reading);
       openbmc_sensor* s = findopenbmcsensor(this, curlCurSens);
       if (s) s->missing = false;
       break;

@@ -102,14 +102,14 @@ bool openbmc_link::curlAddTaskOnce(int task) {
 }
 
 bool openbmc_link::poll(node* n) {
-  if (n->dead) {
+  if (n->isdead()) {
     // A status task at the dead-node pace makes the worker log in again, and
     // the power-state reply brings the node back.
     curlAddTaskOnce(STATUS);
     return false;
   }
-  if (!n->power) {
-    if (n->pwr_statuswaiting == 0) curlAddTaskOnce(STATUS);
+  if (!n->ispowered()) {
+    curlAddTaskOnce(STATUS);
     return false;
   }
   if (curlInLogin) return false;
@@ -118,20 +118,19 @@ bool openbmc_link::poll(node* n) {
   return true;
 }
 
-short openbmc_link::command(node* n, int code) {
+bool openbmc_link::command(node*, int code) {
   switch (code) {
     case POWEROFF:
     case POWERON:
     case RESET:
-      n->clearfirsttime();
       curlAddTask(code);
-      return 0;
+      return true;
     case STATUS:
-      curlAddTask(STATUS);
-      return 0;
+      curlAddTaskOnce(STATUS);  // one outstanding
+      return true;
     default:
       fprintf(stderr, "Unknown command code %i issued", code);
-      return 1;
+      return false;
   }
 }
 

@@ -60,7 +60,7 @@ void runcommandline(cluster* c, const char* line) {
   }
   if (m.code == NONE) return;
   counters.powercommands[m.code]++;
-  if (c->command(m.name, m.code) != 0) {
+  if (!c->command(m.name, m.code)) {
     char msg[MSGBUFLEN];
     snprintf(msg, MSGBUFLEN - 1, "Failed to issue %s command to %s\n",
              commandwords(m.code), m.name);

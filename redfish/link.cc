@@ -56,7 +56,7 @@ redfish_link::redfish_link(node* owner) : n(owner) {
 }
 
 bool redfish_link::poll(node* owner) {
-  bool reads = !owner->dead && owner->power;
+  bool reads = !owner->isdead() && owner->ispowered();
   {
     std::lock_guard<std::mutex> hold(redfishlock);
     wantpoll = true;
@@ -65,7 +65,7 @@ bool redfish_link::poll(node* owner) {
   return reads;
 }
 
-short redfish_link::command(node* owner, int code) {
+bool redfish_link::command(node* owner, int code) {
   switch (code) {
     case POWEROFF:
     case POWERON:
@@ -75,23 +75,22 @@ short redfish_link::command(node* owner, int code) {
         if (commands.size() >= REDFISHMAXCOMMANDS) {
           say("Too many power commands waiting for %s; power %s dropped\n",
               owner->name, commandname(code));
-          return 1;
+          return false;
         }
         commands.push_back(code);
       }
-      owner->clearfirsttime();
       redfishnotify(this);
-      return 0;
+      return true;
     }
     case STATUS:
       redfishlock.lock();
-      wantstatus = true;
+      wantstatus = true;  // one outstanding
       redfishlock.unlock();
       redfishnotify(this);
-      return 0;
+      return true;
     default:
       fprintf(stderr, "Unknown command code %i issued", code);
-      return 1;
+      return false;
   }
 }
 
@@ -168,12 +167,7 @@ void redfish_link::failjob(const std::string& why) {
         commandname(command_), n->name, why.c_str());
   } else {
     fault(format("Redfish BMC of %s: %s\n", n->name, why.c_str()));
-    // As an IPMI node whose power state cannot be read: dead, unpowered,
-    // readings and settling time cleared.
-    n->power = false;
-    n->dead = true;
-    n->zerosensors();
-    n->clearfirsttime();
+    n->reportpowerunknown();
   }
   endjob();
 }
@@ -654,18 +648,13 @@ void redfish_link::nextplan() {
 void redfish_link::setpower(int state) {
   switch (state) {
     case REDFISH_POWER_ON:
-      if (!n->power) n->clearfirsttime();
-      n->power = true;
-      n->initfirsttime();
-      n->dead = false;
+      n->reportpower(true);
       break;
     case REDFISH_POWER_OFF:
-      n->zerosensors();
-      n->power = false;
-      n->dead = false;  // a powered-off node is alive
+      n->reportpower(false);  // a powered-off node is alive
       break;
     default:
-      n->dead = false;  // on its way: readings wait for the next pass
+      n->reportanswered();  // on its way: readings wait for the next pass
       break;
   }
 }
@@ -707,7 +696,7 @@ void redfish_link::store(int kind, int index, const redfishreading* r) {
     value = r->value;
   }
   said = SLOT_FINE;
-  n->reportsensor(name, value);
+  n->reportreading(name, value);
 }
 
 const char* redfish_link::slotname(int kind, int index) const {

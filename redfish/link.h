@@ -14,9 +14,8 @@
 // advertises $expand, else Thermal and Power, else one request per bound
 // sensor with the URIs found at discovery.
 //
-// Readings, power and liveness go into the node only through its shared
-// state: reportsensor, zerosensors, initfirsttime, clearfirsttime, power
-// and dead.
+// Readings, power and liveness go into the node only through its reports
+// (reportpower, reportreading, reportanswered, reportpowerunknown).
 #ifndef KESTREL_REDFISH_LINK_H_
 #define KESTREL_REDFISH_LINK_H_
 
@@ -82,7 +81,7 @@ class redfish_link : public transport {
   bool poll(node* n) override;
   // POWERON, POWEROFF, RESET (at most REDFISHMAXCOMMANDS waiting) or STATUS;
   // 0 when queued, 1 when refused.
-  short command(node* n, int code) override;
+  bool command(node* n, int code) override;
   const char* name() const override { return "redfish"; }
   // Asks for the logout; the driver finishes the link once it is done.
   void stop(node* n);

@@ -213,9 +213,9 @@ TEST_F(RedfishLink, RefusedExpandFallsBackAndCommandsTakeTheNearestValue) {
   // The service lists neither ForceOff nor ForceRestart.
   answer("POST /reset", 204, "");
   requests.clear();
-  EXPECT_EQ(link->command(&n, POWEROFF), 0);
-  EXPECT_EQ(link->command(&n, RESET), 0);
-  EXPECT_EQ(link->command(&n, 99), 1);
+  EXPECT_TRUE(link->command(&n, POWEROFF));
+  EXPECT_TRUE(link->command(&n, RESET));
+  EXPECT_FALSE(link->command(&n, 99));
   sent = run();
   ASSERT_GE(requests.size(), 3u);
   EXPECT_EQ(sent[0], "POST /reset");
@@ -244,7 +244,7 @@ TEST_F(RedfishLink, ARefusedLoginWaitsDoublingSaysSoOnceAndACommandGoesAtOnce) {
   }
   EXPECT_EQ(attempts, 3);  // at 30, 90 and 210 s
   // An operator's command logs in at once and is told of the refusal.
-  EXPECT_EQ(link->command(&n, POWERON), 0);
+  EXPECT_TRUE(link->command(&n, POWERON));
   std::vector<std::string> sent = run();
   EXPECT_EQ(std::count(sent.begin(), sent.end(), "POST /S"), 1);
   // An hour on, the refusal is said again; then the login is accepted.

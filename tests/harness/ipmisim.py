@@ -255,6 +255,14 @@ class Sim:
         text = util.read_text(os.path.join(self.statedir, "chassis.log"))
         return [l.split(" ", 1)[1] for l in text.splitlines() if " " in l]
 
+    def refuse_commands(self, refuse=True):
+        """Makes the BMC turn chassis control commands down, or not."""
+        path = os.path.join(self.statedir, "refuse")
+        if refuse:
+            open(path, "w").close()
+        elif os.path.exists(path):
+            os.unlink(path)
+
     def power(self):
         """The simulated power state: 1 on, 0 off."""
         text = util.read_text(os.path.join(self.statedir, "power")).strip()

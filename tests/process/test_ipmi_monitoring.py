@@ -157,6 +157,13 @@ def test_power_commands_reach_the_bmc_and_power_follows_it(
                     what="reset at the BMC")
     assert sim.power() == 1
 
+    # A command the BMC turns down is said, with its reason.
+    sim.refuse_commands()
+    k.command("$VERSION 1\n$DO_POWER_OFF node01\n")
+    k.wait_stderr("Power off command to node01 refused by its BMC: ")
+    assert sim.power() == 1
+    sim.refuse_commands(False)
+
     # A name that is not in the cluster reaches no BMC.
     k.command("$DO_POWER_OFF node99\n")
     k.wait_stderr("Unable to locate node node99 to issue command code 0.")
