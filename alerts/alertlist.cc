@@ -102,12 +102,25 @@ void alerts::remove(node* thisnode) {
       [thisnode](const alert& a) { return a.matches(thisnode); });
 }
 
+bool shutdowndue(const alert& a) {
+  if (a.type == DISC) {
+    const chassis* c = a.thisnode->thischassis;
+    return c && a.index >= 0 && a.index < MAXDISCS && c->disccrit[a.index] &&
+           a.value == IPMI_DISC_CRIT;
+  }
+  int c = comparelimits(a.value, a.limits);
+  return (c == -2 || c == 2) && mycluster.processshutdown();
+}
+
 void alerts::report(alert& a, bool* added, time_t now) {
   if (!*added) myemail.clear();
   *added = true;
   a.reported = now;
   globalreporttime = now;
-  myemail.add(a);
+  bool poweroff = shutdowndue(a);
+  // The power-off stands whether or not the entry fits.
+  if (poweroff) mycluster.poweroffnode(a.thisnode->name);
+  myemail.add(a, poweroff);
 }
 
 void alerts::process() {

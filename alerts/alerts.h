@@ -41,6 +41,9 @@ class alerts {
   // Events stay queued until an e-mail holding them was accepted; while one
   // is on its way, no other e-mail carries events, so none is mailed twice.
   void process() EXCLUDES(alertlock);
+  // Writes one due alert into the e-mail (a fresh one unless *added), and
+  // powers its node off first when shutdowndue says so.
+  void report(alert& a, bool* added, time_t now) REQUIRES(alertlock);
   // Sends the test e-mail.
   void testemail();
   void setupemail(const char* to, const char* from, const char* server);
@@ -55,11 +58,16 @@ class alerts {
   std::shared_ptr<outgoingmail> hardwarejob;
 
  private:
-  void report(alert& a, bool* added, time_t now) REQUIRES(alertlock);
   // Writes the due alerts into the e-mail; true when any was.
   bool reportdue() REQUIRES(alertlock);
   void startsender();
 };
+
+// The automatic shutdown rule: reporting this alert powers its node off
+// when it is a critical reading and automatic shutdowns are on, or a
+// critical state of a discrete sensor that the chassis marks critical
+// (whatever the setting).
+bool shutdowndue(const alert& a);
 
 extern alerts pendingalerts;
 extern time_t globalreporttime;  // last alert e-mail; main thread only

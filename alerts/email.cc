@@ -68,24 +68,19 @@ int xferinfo(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 // How much of its message the current thread's sender has handed to libcurl.
 thread_local unsigned int emaildataindex = 0;
 
-size_t formatalert(const alert& a, char* out, size_t outlen, bool* poweroff) {
+size_t formatalert(const alert& a, bool poweroff, char* out, size_t outlen) {
   size_t pos = 0;
   out[0] = '\0';
-  *poweroff = false;
   const char* nodename = a.thisnode->name ? a.thisnode->name : "";
   const char* sensor = sensorname(a.thisnode, a.type, a.index);
 
   if (a.type == DISC) {
     appendf(out, outlen, &pos, "Discrete sensor %s on %s is in state: %s\n",
             sensor, nodename, discstate(a.value));
-    const chassis* c = a.thisnode->thischassis;
-    if (c && a.index >= 0 && a.index < MAXDISCS && c->disccrit[a.index] &&
-        a.value == IPMI_DISC_CRIT) {
+    if (poweroff)
       appendf(out, outlen, &pos,
               "This sensor is marked as critical in the chassis definition. "
               "The node is being powered off now.\n\n");
-      *poweroff = true;
-    }
     return pos;
   }
 
@@ -120,11 +115,10 @@ size_t formatalert(const alert& a, char* out, size_t outlen, bool* poweroff) {
           a.limits[CRITLOW], a.limits[ALERTLOW], a.limits[ALERTHIGH],
           a.limits[CRITHIGH]);
   if (c == -2 || c == 2) {
-    if (mycluster.processshutdown()) {
+    if (poweroff) {
       appendf(out, outlen, &pos,
               "  As this is a critical value, the node is being powered off "
               "now.\n\n");
-      *poweroff = true;
     } else {
       appendf(out, outlen, &pos,
               "  This is a critical value and would trigger an automatic "
@@ -185,14 +179,11 @@ bool email::append(const char* entry, size_t len) {
   return true;
 }
 
-bool email::add(alert a) {
+bool email::add(const alert& a, bool poweroff) {
   if (!body) return false;
   copyfield(subject, ALERTSUBJECT, sizeof subject);
   std::vector<char> entry(EMAILENTRYLEN);
-  bool poweroff = false;
-  size_t len = formatalert(a, entry.data(), entry.size(), &poweroff);
-  // The power-off stands whether or not the entry fits.
-  if (poweroff) mycluster.poweroffnode(a.thisnode->name);
+  size_t len = formatalert(a, poweroff, entry.data(), entry.size());
   return append(entry.data(), len);
 }
 

@@ -43,7 +43,8 @@ class email {
             const char* smtpserver);
   bool configured() const;  // init has run
   bool clear();
-  bool add(alert a);
+  // Appends the alert's entry; `poweroff`: its node is being powered off.
+  bool add(const alert& a, bool poweroff);
   bool addtest();
   // Appends a section of the alert e-mail as it is.
   bool addsection(const std::string& text);
@@ -76,9 +77,10 @@ class email {
   bool append(const char* entry, size_t len);
 };
 
-// Writes one alert's entry (without side effects) into out; returns its
-// length. Sets *poweroff when the entry announces a power-off.
-size_t formatalert(const alert& a, char* out, size_t outlen, bool* poweroff);
+// Writes one alert's entry into out and returns its length; `poweroff`:
+// the entry announces that its node is being powered off (shutdowndue).
+// Pure text: it decides nothing.
+size_t formatalert(const alert& a, bool poweroff, char* out, size_t outlen);
 
 // The SMTP recipients of a recipient setting: every comma ends one, the
 // text after the last comma is the last; blanks around each are dropped,

@@ -18,6 +18,13 @@ alert ripe(node* n, int type, int index, double value, const double* limits) {
   return a;
 }
 
+// Reports an alert as the alert pass does, into the e-mail being written.
+void report(alert a) {
+  holding<flaglock> hold(alertlock);
+  bool added = true;
+  pendingalerts.report(a, &added, nowtime());
+}
+
 const char FANCRITLOW[] =
     "Critical low alert generated for node %s:\n"
     "  Fan[1] FAN1 reading 250.00\n"
@@ -42,8 +49,7 @@ TEST_F(Email, CriticalFanWithShutdownsPowersTheNodeOff) {
   sshpath = "/nonexistent/ssh";
   mycluster.processshutdowns = true;
 
-  ASSERT_TRUE(
-      pendingalerts.myemail.add(ripe(&cooking, FAN, 0, 250, def.fanlimit[0])));
+  report(ripe(&cooking, FAN, 0, 250, def.fanlimit[0]));
   EXPECT_EQ(body(), fancritlow("cooking01") +
                         "  As this is a critical value, the node is being "
                         "powered off now.\n\n");
@@ -51,7 +57,7 @@ TEST_F(Email, CriticalFanWithShutdownsPowersTheNodeOff) {
 
   // A second critical alert of the node starts no second shutdown.
   testing::internal::CaptureStderr();
-  pendingalerts.myemail.add(ripe(&cooking, VOLT, 0, 14, def.voltlimit[0]));
+  report(ripe(&cooking, VOLT, 0, 14, def.voltlimit[0]));
   std::string log = testing::internal::GetCapturedStderr();
   EXPECT_EQ(log.find("being shutdown automatically"), std::string::npos);
   EXPECT_TRUE(finishshutdown(&cooking));
@@ -59,8 +65,7 @@ TEST_F(Email, CriticalFanWithShutdownsPowersTheNodeOff) {
 }
 
 TEST_F(Email, CriticalWithShutdownsDisabledPowersNothingOff) {
-  ASSERT_TRUE(
-      pendingalerts.myemail.add(ripe(&n1, FAN, 0, 250, def.fanlimit[0])));
+  report(ripe(&n1, FAN, 0, 250, def.fanlimit[0]));
   EXPECT_EQ(body(), fancritlow("node01") +
                         "  This is a critical value and would trigger an "
                         "automatic poweroff of the node. However, this "
@@ -69,8 +74,8 @@ TEST_F(Email, CriticalWithShutdownsDisabledPowersNothingOff) {
 }
 
 TEST_F(Email, WarningsSayNoShutdownIsOccuring) {
-  pendingalerts.myemail.add(ripe(&n1, VOLT, 0, 12.75, def.voltlimit[0]));
-  pendingalerts.myemail.add(ripe(&n2, TEMP, 0, 7.5, def.templimit[0]));
+  report(ripe(&n1, VOLT, 0, 12.75, def.voltlimit[0]));
+  report(ripe(&n2, TEMP, 0, 7.5, def.templimit[0]));
   EXPECT_EQ(body(),
             "Warning high alert generated for node node01:\n"
             "  Voltage[1] 12V reading 12.75\n"
@@ -100,19 +105,19 @@ TEST_F(Email, DiscreteEntries) {
 
   static const double zero[4] = {0, 0, 0, 0};
   // Critical on a sensor not marked critical: the line alone.
-  pendingalerts.myemail.add(ripe(&n1, DISC, 1, IPMI_DISC_CRIT, zero));
+  report(ripe(&n1, DISC, 1, IPMI_DISC_CRIT, zero));
   EXPECT_EQ(body(),
             "Discrete sensor CMOS Battery on node01 is in state: CRITICAL\n");
   EXPECT_FALSE(n1.inShutdown);
   // Warning on a sensor marked critical: no power-off either.
   pendingalerts.myemail.clear();
-  pendingalerts.myemail.add(ripe(&cooking, DISC, 0, IPMI_DISC_WARN, zero));
+  report(ripe(&cooking, DISC, 0, IPMI_DISC_WARN, zero));
   EXPECT_EQ(body(),
             "Discrete sensor PS1 Status on cooking02 is in state: WARNING\n");
   EXPECT_FALSE(cooking.inShutdown);
   // Critical on a marked sensor powers off, shutdowns disabled or not.
   pendingalerts.myemail.clear();
-  pendingalerts.myemail.add(ripe(&cooking, DISC, 0, IPMI_DISC_CRIT, zero));
+  report(ripe(&cooking, DISC, 0, IPMI_DISC_CRIT, zero));
   EXPECT_EQ(body(),
             "Discrete sensor PS1 Status on cooking02 is in state: CRITICAL\n"
             "This sensor is marked as critical in the chassis definition. The "
@@ -126,15 +131,14 @@ TEST_F(Email, AnEntryThatDoesNotFitIsLoggedAndDropped) {
   email& mail = pendingalerts.myemail;
   alert warn = ripe(&n1, VOLT, 0, 12.75, def.voltlimit[0]);
   char entry[EMAILENTRYLEN];
-  bool poweroff;
-  size_t len = formatalert(warn, entry, sizeof entry, &poweroff);
+  size_t len = formatalert(warn, false, entry, sizeof entry);
   // Fill the body so that the entry would bring it to exactly 262144.
   size_t fill = EMAILBODYLEN - len;
   memset(mail.body, 'x', fill);
   mail.bodyindex = mail.body + fill;
 
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(mail.add(warn));
+  EXPECT_FALSE(mail.add(warn, false));
   std::string log = testing::internal::GetCapturedStderr();
   EXPECT_EQ(log, std::string("Alert email buffer full!  Cannot append this "
                              "message:\n") +
@@ -145,21 +149,21 @@ TEST_F(Email, AnEntryThatDoesNotFitIsLoggedAndDropped) {
   // One character shorter fits, up to the last usable character.
   mail.body[fill - 1] = '\0';
   mail.bodyindex--;
-  EXPECT_TRUE(mail.add(warn));
+  EXPECT_TRUE(mail.add(warn, false));
   EXPECT_EQ(strlen(mail.body), EMAILBODYLEN - 1);
   EXPECT_EQ(mail.bodyindex, mail.body + EMAILBODYLEN - 1);
 }
 
 TEST_F(Email, TheTestLineIsAppendedOnlyWhereItFits) {
   email& mail = pendingalerts.myemail;
-  mail.add(ripe(&n1, VOLT, 0, 12.75, def.voltlimit[0]));
+  mail.add(ripe(&n1, VOLT, 0, 12.75, def.voltlimit[0]), false);
   std::string alerttext = body();
   EXPECT_TRUE(mail.addtest());
   EXPECT_EQ(body(),
             alerttext + "This is a test email to verify alert functionality\n");
   EXPECT_STREQ(mail.subject,
                "Test: Automatic alert from your Varnholt Cluster");
-  mail.add(ripe(&n1, VOLT, 0, 12.75, def.voltlimit[0]));
+  mail.add(ripe(&n1, VOLT, 0, 12.75, def.voltlimit[0]), false);
   EXPECT_STREQ(mail.subject, "Automatic alert from your Varnholt Cluster");
 
   size_t fill = EMAILBODYLEN - 51;  // the line would end at 262144

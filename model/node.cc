@@ -227,10 +227,15 @@ void node::querypower() {
   // A transport may drop a query (no session to send it on): one unanswered
   // for long no longer holds the next back.
   if (pwr_statuswaiting != 0 && now - powerasked < POWERQUERYLOST) return;
-  // A query sent again keeps the age the limit check counts.
-  if (command(STATUS)) {
-    if (pwr_statuswaiting == 0) pwr_statuswaiting = 1;
-    powerasked = now;
+  // Marked before it goes out, as another thread may answer at once; a
+  // query sent again keeps the age the limit check counts.
+  int was = pwr_statuswaiting;
+  if (was == 0) pwr_statuswaiting = 1;
+  time_t asked = powerasked;
+  powerasked = now;
+  if (!command(STATUS)) {
+    pwr_statuswaiting = was;
+    powerasked = asked;
   }
 }
 
