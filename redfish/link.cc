@@ -52,6 +52,7 @@ redfish_link::redfish_link(node* owner) : n(owner) {
   for (int kind = FAN; kind <= DISC; kind++) {
     slotstate[kind].assign(slotcount(kind), SLOT_FINE);
     sloturi[kind].assign(slotcount(kind), "");
+    oldschema[kind].assign(slotcount(kind), false);
   }
 }
 
@@ -499,9 +500,25 @@ void redfish_link::onreply(const redfishreply& r) {
     case EXPANDED: {
       std::vector<redfishreading> list;
       if (r.status == 200 && readexpandedsensors(body, len, &list, &error)) {
-        applylist(FAN, list);
-        applylist(TEMP, list);
-        applylist(VOLT, list);
+        bool first = !oldplanned;
+        oldplanned = true;
+        bool moved = false;
+        for (int kind = FAN; kind <= VOLT; kind++) {
+          std::vector<int> missing;
+          applylist(kind, list, SLOTS_NEW, first ? &missing : nullptr);
+          if (first) moved |= planoldschema(kind, missing);
+        }
+        if (moved) {
+          // From now on each pass reads these too, after the collection.
+          auto planned = [this](int what) {
+            for (const planitem& item : plan)
+              if (item.step == what) return true;
+            return false;
+          };
+          if ((anyold(FAN) || anyold(TEMP)) && !planned(THERMAL))
+            plan.push_back({THERMAL, 0, 0});
+          if (anyold(VOLT) && !planned(POWER)) plan.push_back({POWER, 0, 0});
+        }
         return nextplan();
       }
       if (r.status == 200 && error != "collection members are not expanded")
@@ -518,15 +535,17 @@ void redfish_link::onreply(const redfishreply& r) {
       std::vector<redfishreading> fans, temps;
       if (r.status != 200) return refused();
       if (!readthermal(body, len, &fans, &temps, &error)) return unreadable();
-      applylist(FAN, fans);
-      applylist(TEMP, temps);
+      int which = sensormode == MODE_THERMALPOWER ? SLOTS_ALL : SLOTS_OLD;
+      applylist(FAN, fans, which);
+      applylist(TEMP, temps, which);
       return nextplan();
     }
     case POWER: {
       std::vector<redfishreading> volts, supplies;
       if (r.status != 200) return refused();
       if (!readpower(body, len, &volts, &supplies, &error)) return unreadable();
-      if (sensormode == MODE_THERMALPOWER) applylist(VOLT, volts);
+      applylist(VOLT, volts,
+                sensormode == MODE_THERMALPOWER ? SLOTS_ALL : SLOTS_OLD);
       applylist(DISC, supplies);
       return nextplan();
     }
@@ -569,6 +588,9 @@ void redfish_link::choosechassis() {
     sensormode = MODE_PERSENSOR;
   members.clear();
   catalog.clear();
+  oldplanned = false;
+  for (int kind = FAN; kind <= DISC; kind++)
+    oldschema[kind].assign(slotcount(kind), false);
   if (sensormode == MODE_PERSENSOR && analog > 0) {
     step = MEMBERS;
     return;
@@ -581,11 +603,17 @@ void redfish_link::choosechassis() {
 // discovery still lacks, or with the job.
 void redfish_link::binddiscovered(bool sensors) {
   if (sensors) {
-    for (int kind = FAN; kind <= VOLT; kind++)
+    for (int kind = FAN; kind <= VOLT; kind++) {
+      std::vector<int> missing;
       for (int i = 0; i < slotcount(kind); i++) {
         int found = bindreading(slotname(kind, i), catalog);
         sloturi[kind][i] = found < 0 ? "" : catalog[found].uri;
+        if (found < 0) missing.push_back(i);
       }
+      if (sensormode == MODE_PERSENSOR) planoldschema(kind, missing);
+    }
+    // An expanded collection is first seen at the first pass.
+    oldplanned = sensormode != MODE_EXPAND;
     if (slotcount(DISC) > 0 && ch.power.empty() && !ch.powersubsystem.empty()) {
       step = PSULINK;
       return;
@@ -616,13 +644,23 @@ void redfish_link::buildplan() {
       if (fans && !ch.thermal.empty()) plan.push_back({THERMAL, 0, 0});
       if ((volts || discs) && !ch.power.empty()) plan.push_back({POWER, 0, 0});
       break;
-    default:
+    default: {
+      bool thermal = false, power = false;
       for (int kind = FAN; kind <= VOLT; kind++)
         for (int i = 0; i < slotcount(kind); i++)
-          if (sloturi[kind][i].empty())
+          if (oldschema[kind][i])
+            (kind == VOLT ? power : thermal) = true;
+          else if (sloturi[kind][i].empty())
             store(kind, i, nullptr);  // not served: said once
           else
             plan.push_back({SENSOR, kind, i});
+      if (thermal) plan.push_back({THERMAL, 0, 0});
+      // Power, read for voltages, gives the supplies as well.
+      if (power) {
+        plan.push_back({POWER, 0, 0});
+        return;
+      }
+    }
   }
   if (!discs || sensormode == MODE_THERMALPOWER) return;
   if (!ch.power.empty()) {
@@ -659,8 +697,27 @@ void redfish_link::setpower(int state) {
   }
 }
 
-void redfish_link::applylist(int kind,
-                             const std::vector<redfishreading>& list) {
+bool redfish_link::anyold(int kind) const {
+  return std::find(oldschema[kind].begin(), oldschema[kind].end(), true) !=
+         oldschema[kind].end();
+}
+
+bool redfish_link::planoldschema(int kind, const std::vector<int>& missing) {
+  const std::string& source = kind == VOLT ? ch.power : ch.thermal;
+  bool moved = false;
+  for (int i : missing) {
+    if (source.empty()) {
+      store(kind, i, nullptr);  // nowhere else either: said once
+      continue;
+    }
+    oldschema[kind][i] = true;
+    moved = true;
+  }
+  return moved;
+}
+
+void redfish_link::applylist(int kind, const std::vector<redfishreading>& list,
+                             int which, std::vector<int>* missing) {
   if (slotcount(kind) == 0) return;
   // Name before Id, as bindreading, without a search per slot.
   std::unordered_map<std::string, size_t> byname, byid;
@@ -669,10 +726,22 @@ void redfish_link::applylist(int kind,
     byid.emplace(list[i].id, i);
   }
   for (int i = 0; i < slotcount(kind); i++) {
+    if (kind != DISC && which != SLOTS_ALL &&
+        oldschema[kind][i] != (which == SLOTS_OLD))
+      continue;
     const char* name = slotname(kind, i);
-    auto found = byname.find(name);
-    if (found == byname.end()) found = byid.find(name);
-    store(kind, i, found == byid.end() ? nullptr : &list[found->second]);
+    const redfishreading* r = nullptr;
+    auto byn = byname.find(name);
+    if (byn != byname.end()) {
+      r = &list[byn->second];
+    } else {
+      auto byi = byid.find(name);
+      if (byi != byid.end()) r = &list[byi->second];
+    }
+    if (!r && missing)
+      missing->push_back(i);
+    else
+      store(kind, i, r);
   }
 }
 

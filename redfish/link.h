@@ -164,6 +164,12 @@ class redfish_link : public transport {
   std::string psucollection;
   size_t cursor = 0;
   std::vector<std::string> sloturi[4];  // per kind and slot, MODE_PERSENSOR
+  // Slots that a Sensors collection lacks, read from Thermal and Power
+  // instead: a service may list only some sensors there (power, energy)
+  // and keep the rest in the older resources. Chosen at discovery, or at
+  // the first expanded read; `oldplanned` once that choice is made.
+  std::vector<bool> oldschema[4];
+  bool oldplanned = false;
 
   // The requests of a poll pass once the node is powered: step and slot.
   struct planitem {
@@ -202,7 +208,17 @@ class redfish_link : public transport {
   void buildplan();
   void nextplan();
   void store(int kind, int index, const redfishreading* r);
-  void applylist(int kind, const std::vector<redfishreading>& list);
+  // Stores the readings of `list` into the slots of a kind: all of them
+  // (SLOTS_ALL), those read from Sensors (SLOTS_NEW) or those read from
+  // Thermal and Power (SLOTS_OLD). A slot the list lacks is said missing,
+  // or, with `missing`, only added to it.
+  enum { SLOTS_ALL, SLOTS_NEW, SLOTS_OLD };
+  void applylist(int kind, const std::vector<redfishreading>& list,
+                 int which = SLOTS_ALL, std::vector<int>* missing = nullptr);
+  // Moves the slots a Sensors collection lacks onto Thermal and Power where
+  // the chassis has them; true when any moved.
+  bool planoldschema(int kind, const std::vector<int>& missing);
+  bool anyold(int kind) const;  // some slot of the kind is read the old way
   void setpower(int state);
   void fault(const std::string& text);
   const char* slotname(int kind, int index) const;

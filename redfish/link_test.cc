@@ -267,4 +267,48 @@ TEST_F(RedfishLink, ARefusedLoginWaitsDoublingSaysSoOnceAndACommandGoesAtOnce) {
             std::string::npos);
 }
 
+TEST_F(RedfishLink, SensorsACollectionLacksAreReadFromThermalAndPower) {
+  // As some services do: the collection holds the fan and a power meter;
+  // temperatures and voltages are only in Thermal and Power.
+  for (bool expand : {false, true}) {
+    sensorservice(expand);
+    answer("GET /c/main", 200,
+           R"({"Sensors":{"@odata.id":"/s"},"Thermal":{"@odata.id":"/t"},)"
+           R"("Power":{"@odata.id":"/p"},"Links":{"ComputerSystems":)"
+           R"([{"@odata.id":"/redfish/v1/Systems/system"}]}})");
+    answer("GET /s", 200,
+           R"({"Members":[{"@odata.id":"/s/fantach_Fan0"},{"@odata.id":"/s/w"}]})");
+    answer("GET /s/w", 200, R"({"Id":"w","Name":"Power Meter","Reading":196})");
+    answer("GET /s?$expand=.($levels=1)", 200,
+           R"({"Members":[{"Id":"fantach_Fan0","Name":"Fan0","Reading":7100},)"
+           R"({"Id":"w","Name":"Power Meter","Reading":196}]})");
+    answer("GET /t", 200,
+           R"({"Fans":[{"Name":"Fan0","Reading":1}],)"
+           R"("Temperatures":[{"Name":"CPU1 Temp","ReadingCelsius":44}]})");
+    answer("GET /p", 200,
+           R"({"Voltages":[{"Name":"voltage_P12V","ReadingVolts":12.1}],)"
+           R"("PowerSupplies":[{"Name":"PSU1","Status":{"Health":"OK"}}]})");
+    testing::internal::CaptureStderr();
+    link->poll(&n);
+    run();
+    link->poll(&n);
+    std::vector<std::string> pass = run();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << expand;
+    // Without $expand, Thermal and Power serve all they have, with fewer
+    // requests; with it the fan comes from the collection and the rest
+    // from Thermal and Power, each resource once a pass.
+    EXPECT_EQ(n.fan[0], expand ? 7100.0 : 1.0) << expand;
+    EXPECT_EQ(n.temp[0], 44.0) << expand;
+    EXPECT_EQ(n.volt[0], 12.1) << expand;
+    EXPECT_EQ(n.disc[0], IPMI_DISC_HEALTHY) << expand;
+    EXPECT_EQ(std::count(pass.begin(), pass.end(), "GET /t"), 1) << expand;
+    EXPECT_EQ(std::count(pass.begin(), pass.end(), "GET /p"), 1) << expand;
+    EXPECT_EQ(std::count(pass.begin(), pass.end(), "GET /s/w"), 0) << expand;
+    delete link;
+    link = new redfish_link(&n);
+    n.link = link;
+    replies.clear();
+  }
+}
+
 }  // namespace

@@ -1,4 +1,4 @@
-"""A Redfish test BMC over real TLS, in three flavours of byte layout.
+"""A Redfish test BMC over real TLS, in four flavours of byte layout.
 
 - "dmtf": the DMTF mockup: 4-space JSON in schema order, a Sensors
   collection that honours $expand (advertised in the service root), Thermal
@@ -11,6 +11,9 @@
 - "idrac": an older iDRAC/iLO: compact JSON, only Thermal and Power, the
   session POST refused with 405, so every request needs basic
   authentication.
+- "ami": a MegaRAC-like service: $expand advertised, but its Sensors
+  collection holds only a power meter; fans, temperatures, voltages and
+  supplies are in Thermal and Power.
 
 Run as a program it serves one or more BMCs (one loopback address each, port
 443) with one self-signed certificate, made by `openssl` at test time, naming
@@ -57,7 +60,12 @@ FLAVOURS = {  # system id, chassis id, reset values
     "idrac": ("System.Embedded.1", "System.Embedded.1",
               ["On", "ForceOff", "ForceRestart", "GracefulShutdown",
                "PushPowerButton", "Nmi"]),
+    "ami": ("Self", "Self", ["On", "ForceOff", "ForceRestart",
+                             "GracefulShutdown"]),
 }
+# What an "ami" Sensors collection holds instead of the readings.
+POWER_METER = {"Id": "Power", "Name": "Power Consumption Monitor",
+               "ReadingType": "Power", "Reading": 196}
 RESET_EFFECT = {"On": "On", "ForceOn": "On", "ForceOff": "Off",
                 "GracefulShutdown": "Off", "ForceRestart": "On",
                 "GracefulRestart": "On", "PowerCycle": "On"}
@@ -228,7 +236,7 @@ class Bmc:
                     "Chassis": {"@odata.id": "/redfish/v1/Chassis"},
                     "SessionService": {"@odata.id": "/redfish/v1/SessionService"}}
             if self.flavour != "idrac":
-                on = self.flavour == "dmtf"
+                on = self.flavour in ("dmtf", "ami")
                 root["ProtocolFeaturesSupported"] = {"ExpandQuery": {
                     "ExpandAll": on, "Levels": on, "Links": on, "NoLinks": on}}
                 root["Links"] = {"Sessions": {
@@ -267,6 +275,14 @@ class Bmc:
             else:
                 doc["PowerSubsystem"] = {"@odata.id": churi + "/PowerSubsystem"}
             return 200, doc
+        if self.flavour == "ami" and path.startswith(churi + "/Sensors"):
+            meter = dict(POWER_METER, **{"@odata.id": churi + "/Sensors/Power"})
+            if path == churi + "/Sensors/Power":
+                return 200, meter
+            if path == churi + "/Sensors":
+                if "$expand" in query:
+                    return 200, {"Members": [meter], "Members@odata.count": 1}
+                return 200, self.collection([meter["@odata.id"]])
         if self.flavour != "idrac" and path == churi + "/Sensors":
             sensors = self.of_kind("temp", "volt", "fan")
             if "$expand" in query:

@@ -36,8 +36,9 @@ SENSORS = [sensor("fan", "Fan0", 7200), sensor("temp", "Inlet Temp", 21.5),
            sensor("psu", "PSU1", None, health="Warning"),
            sensor("temp", "Unbound Temp", 30)]
 READINGS = {"FAN": [7200], "TEMP": [2150, 4512], "VOLT": [1225], "DISC": [1]}
-ADDRESSES = {"mock": "127.0.0.41", "web": "127.0.0.42", "drac": "127.0.0.43"}
-FLAVOURS = {"mock": "dmtf", "web": "bmcweb", "drac": "idrac"}
+ADDRESSES = {"mock": "127.0.0.41", "web": "127.0.0.42", "drac": "127.0.0.43",
+             "ami": "127.0.0.44"}
+FLAVOURS = {"mock": "dmtf", "web": "bmcweb", "drac": "idrac", "ami": "ami"}
 SESSIONS = "/redfish/v1/SessionService/Sessions"
 
 
@@ -206,6 +207,19 @@ def test_links_to_another_host_and_proxies_get_no_credential(
             proxy.accept()
     finally:
         proxy.close()
+
+
+def test_sensors_a_collection_lacks_are_read_from_thermal_and_power(
+        start_kestrel, fleets):
+    f = fleets([bmcconf("ami")])
+    k = start_kestrel(CHASSIS, cluster("ami"), hosts=ADDRESSES).wait_ready()
+    wait_record(k, "ami", reading, what="readings from Thermal and Power")
+    wait_passes(f, ["ami"], 2)
+    assert "not found" not in k.stderr()
+    # The collection once a pass, and Thermal and Power beside it.
+    paths = [r["path"] for r in f.requests("ami") if r["method"] == "GET"]
+    assert paths.count("/redfish/v1/Chassis/Self/Thermal") >= 2
+    assert any(p.startswith("/redfish/v1/Chassis/Self/Sensors") for p in paths), paths
 
 
 def test_a_refused_login_waits_longer_each_time_and_a_command_tries_at_once(
