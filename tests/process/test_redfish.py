@@ -36,9 +36,8 @@ SENSORS = [sensor("fan", "Fan0", 7200), sensor("temp", "Inlet Temp", 21.5),
            sensor("psu", "PSU1", None, health="Warning"),
            sensor("temp", "Unbound Temp", 30)]
 READINGS = {"FAN": [7200], "TEMP": [2150, 4512], "VOLT": [1225], "DISC": [1]}
-ADDRESSES = {"mock": "127.0.0.41", "web": "127.0.0.42", "drac": "127.0.0.43",
-             "ami": "127.0.0.44"}
-FLAVOURS = {"mock": "dmtf", "web": "bmcweb", "drac": "idrac", "ami": "ami"}
+ADDRESSES = {"mock": "127.0.0.41", "web": "127.0.0.42", "drac": "127.0.0.43"}
+FLAVOURS = {"mock": "dmtf", "web": "bmcweb", "drac": "idrac"}
 SESSIONS = "/redfish/v1/SessionService/Sessions"
 
 
@@ -211,8 +210,9 @@ def test_links_to_another_host_and_proxies_get_no_credential(
 
 def test_sensors_a_collection_lacks_are_read_from_thermal_and_power(
         start_kestrel, fleets):
-    f = fleets([bmcconf("ami")])
-    k = start_kestrel(CHASSIS, cluster("ami"), hosts=ADDRESSES).wait_ready()
+    f = fleets([bmcconf("ami", address="127.0.0.44", flavour="ami")])
+    k = start_kestrel(CHASSIS, cluster("ami"),
+                      hosts={"ami": "127.0.0.44"}).wait_ready()
     wait_record(k, "ami", reading, what="readings from Thermal and Power")
     wait_passes(f, ["ami"], 2)
     assert "not found" not in k.stderr()
