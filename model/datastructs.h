@@ -176,6 +176,10 @@ class node {
   // (the transport's thread).
   std::atomic<int> pwr_statuswaiting;
   std::atomic<time_t> powerasked;
+  // When the BMC last answered about the power state (nowtime(); 0: not
+  // since the node was last declared gone). Written by the transport's
+  // thread through the reports, cleared by the staleness rule.
+  std::atomic<time_t> lastanswer;
   std::atomic<bool> power;   // the node is powered on
   char tmperrmsg[MSGLEN];    // main thread's message buffer for this node
   std::atomic<bool> inShutdown;  // set by the main thread, cleared by the

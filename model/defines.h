@@ -72,6 +72,9 @@ enum {
 constexpr time_t POLLPERIOD = 5;    // a live, powered node
 constexpr time_t RETRYEARLIER = 2;  // off or dead: every 3 s
 constexpr time_t STALEAFTER = 25;   // no accepted reading for this long: dead
+// A BMC that measures its passes may take this many of them, up to the most.
+constexpr time_t STALEPASSES = 3;
+constexpr time_t STALEMOST = 180;
 // A power query unanswered this long is taken as lost (a transport may drop
 // one it has no session for): the next may go out.
 constexpr time_t POWERQUERYLOST = 30;

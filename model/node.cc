@@ -101,6 +101,7 @@ node::node(chassis* c)
       lastcheck(0),
       pwr_statuswaiting(0),
       powerasked(0),
+      lastanswer(0),
       power(false),
       tmperrmsg(),
       inShutdown(false),
@@ -200,6 +201,7 @@ void node::zerosensors() {
 
 void node::reportpower(bool on) {
   pwr_statuswaiting = 0;
+  lastanswer = nowtime();
   dead = false;
   if (on) {
     if (!power) clearfirsttime();  // back on: its settling starts afresh
@@ -211,7 +213,10 @@ void node::reportpower(bool on) {
   }
 }
 
-void node::reportanswered() { dead = false; }
+void node::reportanswered() {
+  dead = false;
+  lastanswer = nowtime();
+}
 
 void node::reportunreachable() { dead = true; }
 
@@ -244,12 +249,20 @@ bool node::getdata() {
   if (now - lastquery < POLLPERIOD) return false;
   lastquery = now;
 
+  const time_t limit = link ? link->stalelimit() : STALEAFTER;
   time_t last = lastreading;
-  if (last > 0 && now - last > STALEAFTER) {
+  if (last > 0 && now - last > limit) {
     dead = true;
     lastupdate = 0;
     lastreading = 0;
     firsttime = 0;
+  }
+  // Every poll asks for the power state: a BMC silent about it as long is
+  // gone, powered or not, as if the answer had been that it cannot be had.
+  time_t heard = lastanswer;
+  if (heard > 0 && now - heard > limit) {
+    lastanswer = 0;
+    reportpowerunknown();
   }
   // A dead or powered-off node is probed sooner, to notice it coming back.
   bool waiting = dead || !power;

@@ -20,6 +20,8 @@
 
 #include <time.h>
 
+#include "model/defines.h"
+
 #include <string>
 #include <vector>
 
@@ -54,6 +56,10 @@ class transport {
   virtual bool command(node* n, int code) = 0;
   // The transport as status documents and metrics name it: "ipmi", ...
   virtual const char* name() const = 0;
+  // How long the node may go without a reading, or without an answer about
+  // its power, before it is dead (main thread). A slow BMC's passes take
+  // long: a transport that measures them allows STALEPASSES of them.
+  virtual time_t stalelimit() const { return STALEAFTER; }
   // The last hardware events the BMC logged, oldest first, and the count of
   // each severity since start (counts[NUMHWSEVERITIES]); false when this
   // transport watches no event log. Any thread.

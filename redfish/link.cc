@@ -128,10 +128,13 @@ bool redfish_link::takejob() {
 
 void redfish_link::beginjob() {
   renewed = false;
+  if (job == JOB_POLL) jobstarted = nowtime();
+  int resume = resumestep;
+  resumestep = IDLE;
   if (job == JOB_STOP)
     step = token.empty() ? DONE : LOGOUT;
   else if (!ready)
-    step = ROOT;
+    step = resume != IDLE ? resume : ROOT;
   else
     startwork();
 }
@@ -152,6 +155,15 @@ void redfish_link::startwork() {
   }
 }
 
+void redfish_link::passdone() {
+  if (job == JOB_POLL) passseconds = nowtime() - jobstarted;
+}
+
+time_t redfish_link::stalelimit() const {
+  return std::min(std::max(STALEPASSES * passseconds.load(), STALEAFTER),
+                  STALEMOST);
+}
+
 void redfish_link::endjob() {
   job = JOB_NONE;
   step = IDLE;
@@ -167,8 +179,14 @@ void redfish_link::failjob(const std::string& why) {
     say("Failed to issue power %s command with Redfish to %s: %s\n",
         commandname(command_), n->name, why.c_str());
   } else {
+    // A failed request (a time-out, a busy 503, a reset connection) is
+    // tried again at the next pass and changes nothing in the node: real
+    // BMCs fail now and then, and the model's staleness rules decide when
+    // one that stays silent is dead. Discovery resumes where it stopped.
     fault(format("Redfish BMC of %s: %s\n", n->name, why.c_str()));
-    n->reportpowerunknown();
+    if (!ready && step > SESSIONLOGIN && step < POWERSTATE &&
+        (!token.empty() || basic))
+      resumestep = step;
   }
   endjob();
 }
@@ -188,6 +206,7 @@ void redfish_link::loginrefused(const std::string& why) {
   loginwait = loginwait == 0 ? REDFISHLOGINWAIT
                              : std::min(2 * loginwait, REDFISHLOGINWAITMAX);
   nextlogin = now + loginwait;
+  n->reportunreachable();  // dead until a login is taken again
   // A command's failure is said each time (failjob); a poll's once, and
   // again each REDFISHREFUSALREPEAT while it lasts.
   if (job != JOB_COMMAND &&
@@ -495,6 +514,7 @@ void redfish_link::onreply(const redfishreply& r) {
         return nextplan();
       }
       lastfault.clear();
+      passdone();
       return endjob();
     }
     case EXPANDED: {
@@ -680,6 +700,7 @@ void redfish_link::nextplan() {
     return;
   }
   lastfault.clear();  // a whole pass went through
+  passdone();
   endjob();
 }
 

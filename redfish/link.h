@@ -19,6 +19,7 @@
 #ifndef KESTREL_REDFISH_LINK_H_
 #define KESTREL_REDFISH_LINK_H_
 
+#include <atomic>
 #include <deque>
 #include <string>
 #include <vector>
@@ -82,6 +83,7 @@ class redfish_link : public transport {
   // POWERON, POWEROFF, RESET (at most REDFISHMAXCOMMANDS waiting) or STATUS;
   // 0 when queued, 1 when refused.
   bool command(node* n, int code) override;
+  time_t stalelimit() const override;
   const char* name() const override { return "redfish"; }
   // Asks for the logout; the driver finishes the link once it is done.
   void stop(node* n);
@@ -193,6 +195,12 @@ class redfish_link : public transport {
   time_t refusalsaid = 0;
   // The count of loginretries last seen.
   unsigned retriesseen = 0;
+  // The discovery step to take up again after a failed request.
+  int resumestep = IDLE;
+  // When the current poll pass began, and how long the last whole one
+  // took (read by the main thread for the staleness limit).
+  time_t jobstarted = 0;
+  std::atomic<time_t> passseconds{0};
 
  private:
   bool takejob();
@@ -202,6 +210,7 @@ class redfish_link : public transport {
   void loginrefused(const std::string& why);
   bool waitsforlogin();
   void endjob();
+  void passdone();
   void nextdiscovery();
   void choosechassis();
   void binddiscovered(bool sensors);

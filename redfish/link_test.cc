@@ -187,6 +187,11 @@ TEST_F(RedfishLink, AnExpiredSessionIsDeletedBeforeTheNextLoginAndOnlyOnce) {
   // The new session is refused too: the job gives up, no third login.
   EXPECT_EQ(std::count(sent.begin(), sent.end(), "POST /S"), 1);
   EXPECT_EQ(sent.size(), 5u);
+  // A failed pass changes nothing by itself; a BMC that stays silent is
+  // dead once the staleness limit has passed.
+  EXPECT_FALSE(n.dead);
+  clockvalue += STALEAFTER + 1;
+  n.getdata();
   EXPECT_TRUE(n.dead);
 
   // At exit the current session is deleted, and then nothing more is sent.
