@@ -20,6 +20,8 @@
 #include <unistd.h>
 
 #include "alerts/alerts.h"
+#include "config/chassisfile.h"
+#include "config/clusterfile.h"
 #include "config/filemode.h"
 #include "daemon/cleanup.h"
 #include "daemon/instancelock.h"
@@ -137,22 +139,26 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   // sockets, which OpenBMC workers use from the moment their node is read,
   // are covered by this as well.
   signal(SIGPIPE, SIG_IGN);
-  // The hooks are in place before any node or thread exists.
+  // The hooks are in place before any node or thread exists: the lower
+  // folders reach the ones above them only through these.
   attachtransport = newtransport;
   foreseetransport = foreseenode;
   connectalerts();
+  httplistenhook = sethttplisten;
 
-  parsechassis(chassispath);
-  validatechassis();
-  parsecluster(clusterpath);
+  parsechassis(chassispath, this);
+  validatechassis(this);
+  parsecluster(clusterpath, this);
   setupcommandfifo(commandpath);
   watchcommandfifo();
-  if (processalerts)
-    setupemail();
-  else
+  if (processalerts) {
+    checkemailsettings(this);
+    pendingalerts.setupemail(emailto, emailfrom, emailserver);
+  } else {
     error_msg(
         "Skipping setupemail since alerts processing is not enabled in the "
         "cluster config file\n");
+  }
   outputautoconf();
   lastoutputtime = nowtime();
 

@@ -172,14 +172,6 @@ class cluster {
   bool init(char* chassispath, char* clusterpath, char* commandpath);
   void process();
 
-  // Configuration files (config/).
-  void parsechassis(char* path);
-  void readchassis(FILE* f);  // parsechassis once the file is open
-  void validatechassis();
-  void parsecluster(char* path);
-  void readcluster(FILE* f);  // parsecluster once the file is open
-  void setupemail();
-
   // Limits and automatic shutdown (model/limits.cc, model/shutdown.cc).
   void checklimits();
   bool processshutdown();
