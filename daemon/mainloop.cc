@@ -30,6 +30,8 @@
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
+#include "output/autoconf.h"
+#include "output/commandpipe.h"
 #include "output/ownpipe.h"
 #include "output/statuspipe.h"
 
@@ -43,11 +45,12 @@ constexpr long TURNWAIT_US = 500000;
 // Between two passes.
 constexpr long PASSGAP_US = 50000;
 
-// The command pipe's entry in the event loop, so that a command written
-// while the daemon waits is executed at once.
+// The command pipe's reading end, and its entry in the event loop, so that
+// a command written while the daemon waits is executed at once.
+commandinput commands;
 os_hnd_fd_id_t* commandwait = nullptr;
 
-void watchcommandfifo();
+void watchcommandfifo(cluster* cl);
 
 // SIGHUP: every BMC that waits after a refused login tries again at once,
 // for an operator who has just unlocked the account.
@@ -67,29 +70,33 @@ void raisedescriptorlimit() {
 // A replaced descriptor is closed once OpenIPMI is done with it; the one the
 // drain of each pass still reads is kept.
 void closewhendone(int fd, void*) {
-  if (fd != mycluster.commandfifo) close(fd);
+  if (fd != commands.fd) close(fd);
 }
 
 // The pipe is readable: a writer wrote, or the last one closed its end.
-void commandready(int, void*, os_hnd_fd_id_t*) {
-  if (!mycluster.processcommandfifo()) return;
+void commandready(int, void* thecluster, os_hnd_fd_id_t*) {
+  cluster* cl = static_cast<cluster*>(thecluster);
+  if (!processcommandfifo(&commands, cl)) return;
   // Every writer has gone. The descriptor now reads as ready until a new
   // writer comes, so it is replaced by a fresh one, opened before the old is
   // closed so that a writer arriving meanwhile loses nothing. Should the
   // pipe be gone, the descriptor stays for the drain of each pass only.
   int fresh = open(nodecommandsdat, O_RDONLY | O_NONBLOCK);
-  if (fresh >= 0) mycluster.commandfifo = fresh;
+  if (fresh >= 0) commands.fd = fresh;
   os_hnd->remove_fd_to_wait_for(os_hnd, commandwait);
   commandwait = nullptr;
-  if (fresh >= 0) watchcommandfifo();
+  if (fresh >= 0) watchcommandfifo(cl);
 }
 
-void watchcommandfifo() {
-  if (mycluster.commandfifo < 0) return;
-  if (os_hnd->add_fd_to_wait_for(os_hnd, mycluster.commandfifo, commandready,
-                                 nullptr, closewhendone, &commandwait) != 0)
+void watchcommandfifo(cluster* cl) {
+  if (commands.fd < 0) return;
+  if (os_hnd->add_fd_to_wait_for(os_hnd, commands.fd, commandready, cl,
+                                 closewhendone, &commandwait) != 0)
     commandwait = nullptr;  // commands then wait for the drain of each pass
 }
+
+// What a $TEST_EMAIL line asks for.
+void sendtestemail() { pendingalerts.testemail(); }
 
 }  // namespace
 
@@ -145,12 +152,13 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   foreseetransport = foreseenode;
   connectalerts();
   httplistenhook = sethttplisten;
+  testemailhook = sendtestemail;
 
   parsechassis(chassispath, this);
   validatechassis(this);
   parsecluster(clusterpath, this);
-  setupcommandfifo(commandpath);
-  watchcommandfifo();
+  setupcommandfifo(&commands, commandpath);
+  watchcommandfifo(this);
   if (processalerts) {
     checkemailsettings(this);
     pendingalerts.setupemail(emailto, emailfrom, emailserver);
@@ -159,8 +167,7 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
         "Skipping setupemail since alerts processing is not enabled in the "
         "cluster config file\n");
   }
-  outputautoconf();
-  lastoutputtime = nowtime();
+  writeautoconf(this);
 
   makeownpipe(WATCHPIPE, nodewatchdat, 0444);
   pthread_t output;
@@ -186,7 +193,7 @@ void cluster::process() {
     checklimits();
     pendingalerts.process();
   }
-  processcommandfifo();
+  processcommandfifo(&commands, this);
   runqueuedpoweroffs();
 }
 

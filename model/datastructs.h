@@ -187,14 +187,6 @@ class cluster {
   // Polling: every node's getdata.
   void getdata();
 
-  // Output (output/).
-  void outputfifo();
-  void outputautoconf();
-  void setupcommandfifo(char* path);
-  // Drains the command pipe and runs its lines; true when the drain ended
-  // because every writer had closed its end.
-  bool processcommandfifo();
-
   // Lookups and delegators (model/cluster.cc).
   node* findnode(const char* name);
   chassis* findchassis(const char* name);
@@ -206,8 +198,7 @@ class cluster {
   bool zerosensors(const char* name);
   bool reportdomain(const char* name, int err);
 
-  // Set while the configuration is read, read-only after, unless noted.
-  time_t lastoutputtime;  // main thread only
+  // Set while the configuration is read, read-only after.
   node mynodes[MAXNODES];
   int numnodes;
   int numchassis;
@@ -216,12 +207,10 @@ class cluster {
   char emailserver[256];
   bool processalerts;
   bool processshutdowns;
-  int commandfifo;  // main thread only once the main loop runs
   gid_t apachegid;
 
   lockable poweroffLock;
   std::deque<std::string> poweroffQueue GUARDED_BY(poweroffLock);
-  std::string commandpartial;  // main thread: pipe bytes after the last LF
 };
 
 extern chassis mychassis[MAXCHASSIS];
