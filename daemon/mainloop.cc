@@ -108,7 +108,8 @@ void formpaths() {
   snprintf(nodecommandsdat, PATHLEN, "%s/nodecommands.dat", datadir);
 }
 
-bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
+void startdaemon(cluster* cl, const char* chassispath,
+                 const char* clusterpath, const char* commandpath) {
   raisedescriptorlimit();
   // Before the first BMC is asked: without it SIGHUP would end the daemon.
   struct sigaction hup;
@@ -154,24 +155,24 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   httplistenhook = sethttplisten;
   testemailhook = sendtestemail;
 
-  parsechassis(chassispath, this);
-  validatechassis(this);
-  parsecluster(clusterpath, this);
+  parsechassis(chassispath, cl);
+  validatechassis(cl);
+  parsecluster(clusterpath, cl);
   setupcommandfifo(&commands, commandpath);
-  watchcommandfifo(this);
-  if (processalerts) {
-    checkemailsettings(this);
-    pendingalerts.setupemail(emailto, emailfrom, emailserver);
+  watchcommandfifo(cl);
+  if (cl->processalerts) {
+    checkemailsettings(cl);
+    pendingalerts.setupemail(cl->emailto, cl->emailfrom, cl->emailserver);
   } else {
     error_msg(
         "Skipping setupemail since alerts processing is not enabled in the "
         "cluster config file\n");
   }
-  writeautoconf(this);
+  writeautoconf(cl);
 
   makeownpipe(WATCHPIPE, nodewatchdat, 0444);
   pthread_t output;
-  pthread_create(&output, nullptr, outputThread, this);
+  pthread_create(&output, nullptr, outputThread, cl);
   pthread_detach(output);
 
   armcleanup();
@@ -184,17 +185,16 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   sigaction(SIGINT, &sa, nullptr);
   // HTTP: started once the pipes would be removed by a failure to bind.
   starthttpserver();
-  return true;
 }
 
-void cluster::process() {
-  getdata();
-  if (processalerts) {
-    checklimits();
+void runpass(cluster* cl) {
+  cl->getdata();
+  if (cl->processalerts) {
+    cl->checklimits();
     pendingalerts.process();
   }
-  processcommandfifo(&commands, this);
-  runqueuedpoweroffs();
+  processcommandfifo(&commands, cl);
+  cl->runqueuedpoweroffs();
 }
 
 static long elapsed_us(const struct timespec& since) {
@@ -237,7 +237,7 @@ int runeventphase(int steps, long budget_us) {
 void runmainloop() {
   const int steps = mycluster.getnumnodes() * TURNSPERNODE;
   for (;;) {
-    mycluster.process();
+    runpass(&mycluster);
     runeventphase(steps, EVENTPHASEBUDGET_US);
     // The pause between passes waits in the event loop as well, so that a
     // command written meanwhile is acted on at once.

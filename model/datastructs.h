@@ -164,13 +164,12 @@ class node {
 
 };
 
+// The node table and what is done to every node or to one by name. Reading
+// the configuration (config/), the pipes and the summary (output/) and the
+// start-up and main loop (daemon/) are the business of their own folders.
 class cluster {
  public:
   cluster();
-
-  // Start-up and one pass of the main loop (daemon/mainloop.cc).
-  bool init(char* chassispath, char* clusterpath, char* commandpath);
-  void process();
 
   // Limits and automatic shutdown (model/limits.cc, model/shutdown.cc).
   void checklimits();

@@ -127,7 +127,7 @@ void writestatussnapshot(cluster* cl) {
 }
 
 void* outputThread(void* thecluster) {
-  // The FIFO was made before this thread started (cluster::init).
+  // The FIFO was made before this thread started (startdaemon).
   cluster* cl = static_cast<cluster*>(thecluster);
   for (;;) {
     writestatussnapshot(cl);
