@@ -154,6 +154,7 @@ void startdaemon(cluster* cl, const char* chassispath,
   connectalerts();
   httplistenhook = sethttplisten;
   testemailhook = sendtestemail;
+  fatalcleanuphook = _cleanupfifos;
 
   parsechassis(chassispath, cl);
   validatechassis(cl);
