@@ -11,6 +11,12 @@
 #include "model/datastructs.h"
 #include "model/globals.h"
 
+// The alert list and its lock; alerts/alerts.h says who touches each.
+flaglock alertlock;
+time_t globalreporttime = 0;  // main thread only
+pthread_t emailthread;        // main thread only
+alerts pendingalerts;
+
 namespace {
 
 // An alert is seen on six further passes before it is reported.

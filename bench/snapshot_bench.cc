@@ -1,5 +1,5 @@
 // How long a full 512-node status snapshot takes to format and to write,
-// measured on the daemon's own code (formatstatusrecord, cluster::outputfifo).
+// measured on the daemon's own code (formatstatusrecord, writestatussnapshot).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -74,7 +74,7 @@ void BM_WriteSnapshot(benchmark::State& state, shape s) {
     return;
   }
   snprintf(nodewatchdat, sizeof nodewatchdat, "%s/nodewatch.dat", dir);
-  for (auto _ : state) mycluster.outputfifo();
+  for (auto _ : state) writestatussnapshot(&mycluster);
   unlink(nodewatchdat);
   rmdir(dir);
 }

@@ -143,18 +143,18 @@ int parsesensor(tarnsensor* thissensor, char* origline) {
 
 void resetchassis(chassis* c) { *c = chassis(); }
 
-void cluster::parsechassis(char* path) {
+void parsechassis(const char* path, cluster* cl) {
   // Closed on every way out, a refused line included (a fuzz target turns
   // the fatal exit into an exception).
   configfile file(fopen(path, "r"));
   if (!file)
     fatalf(1, "Unable to open chassis configuration file: %s\nExiting now.\n",
            path);
-  readchassis(file.get());
+  readchassisfile(file.get(), cl);
 }
 
-void cluster::readchassis(FILE* f) {
-  numchassis = 0;
+void readchassisfile(FILE* f, cluster* cl) {
+  cl->numchassis = 0;
   char line[LINELEN];
   chassis* current = nullptr;  // the chassis whose section is open
   while (readconfigline(f, line)) {
@@ -174,7 +174,7 @@ void cluster::readchassis(FILE* f) {
       continue;
     const char* rest = afterkeyword(line, "$CHASSISTYPE");
     if (!rest) unknownline(line);
-    if (numchassis >= MAXCHASSIS)
+    if (cl->numchassis >= MAXCHASSIS)
       fatalf(1, "Maximum chassis count of %d exceeded.\n", MAXCHASSIS);
     size_t len = strcspn(rest, " \n");
     if (len == 0)
@@ -182,7 +182,7 @@ void cluster::readchassis(FILE* f) {
                   "Chassis type without a name in chassis configuration "
                   "file:\n%s\nExiting now.\n",
                   line);
-    current = &mychassis[numchassis++];
+    current = &mychassis[cl->numchassis++];
     resetchassis(current);
     // A long type name is cut to what the record holds.
     if (len > sizeof current->name - 1) len = sizeof current->name - 1;
@@ -190,10 +190,10 @@ void cluster::readchassis(FILE* f) {
   }
 }
 
-void cluster::validatechassis() {
+void validatechassis(const cluster* cl) {
   // Discrete slots are matched and printed by name too: a counted slot
   // without a definition would leave nothing to match or print.
-  for (int c = 0; c < numchassis; c++) {
+  for (int c = 0; c < cl->numchassis; c++) {
     chassis* ch = &mychassis[c];
     for (int kind = FAN; kind < NUMKINDS; kind++) {
       chassisslots slots = ch->slots(kind);

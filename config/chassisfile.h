@@ -2,9 +2,20 @@
 #ifndef KESTREL_CONFIG_CHASSISFILE_H_
 #define KESTREL_CONFIG_CHASSISFILE_H_
 
+#include <stdio.h>
+
 #include "model/defines.h"
 
 class chassis;
+class cluster;
+
+// Reads the chassis file at `path` into the chassis table, counted in
+// cl->numchassis. Any error ends the process with a message and status 1.
+void parsechassis(const char* path, cluster* cl);
+// parsechassis once the file is open.
+void readchassisfile(FILE* f, cluster* cl);
+// Every sensor a chassis counts must be defined; ends the process otherwise.
+void validatechassis(const cluster* cl);
 
 // One sensor line, split into its six fields.
 typedef struct _tarnsensor {

@@ -21,8 +21,8 @@ class ChassisFile : public ::testing::Test {
   // Reads and validates the text as chassis.dat.
   void load(const std::string& text, bool validate = true) {
     std::string p = dir.write("chassis.dat", text);
-    mycluster.parsechassis(const_cast<char*>(p.c_str()));
-    if (validate) mycluster.validatechassis();
+    parsechassis(p.c_str(), &mycluster);
+    if (validate) validatechassis(&mycluster);
   }
   void expectfatal(const std::string& text, const std::string& message) {
     EXPECT_EXIT(load(text), ::testing::ExitedWithCode(1), literal(message));
@@ -184,7 +184,7 @@ TEST_F(ChassisFile, MalformedFilesAreFatal) {
   std::string many;
   for (int i = 0; i < MAXCHASSIS + 1; i++) many += "$CHASSISTYPE t\n\n";
   expectfatal(many, "Maximum chassis count of 100 exceeded.\n");
-  EXPECT_EXIT(mycluster.parsechassis(const_cast<char*>("/nonexistent/c.dat")),
+  EXPECT_EXIT(parsechassis("/nonexistent/c.dat", &mycluster),
               ::testing::ExitedWithCode(1),
               literal("Unable to open chassis configuration file: "
                       "/nonexistent/c.dat\nExiting now.\n"));

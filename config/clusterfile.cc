@@ -12,11 +12,9 @@
 
 #include <string>
 
-#include "alerts/alerts.h"
 #include "config/filemode.h"
 #include "config/linescan.h"
 #include "config/tls.h"
-#include "http/server.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
 
@@ -113,7 +111,9 @@ int parseemail(char* setting, char* origline) {
   return 1;
 }
 
-void cluster::parsecluster(char* path) {
+void (*httplistenhook)(const char* address) = nullptr;
+
+void parsecluster(const char* path, cluster* cl) {
   // Closed on every way out, a refused line included (a fuzz target turns
   // the fatal exit into an exception).
   configfile file(fopen(path, "r"));
@@ -121,13 +121,13 @@ void cluster::parsecluster(char* path) {
     fatalf(1, "Unable to open cluster configuration file: %s\nExiting now.\n",
            path);
   warnifreadable(file.get(), path);
-  readcluster(file.get());
+  readclusterfile(file.get(), cl);
 }
 
-void cluster::readcluster(FILE* f) {
-  numnodes = 0;
+void readclusterfile(FILE* f, cluster* cl) {
+  cl->numnodes = 0;
   readtlsca(f);
-  if (foreseetransport) foreseenodes(this, f);
+  if (foreseetransport) foreseenodes(cl, f);
   time_t readingtime = nowtime();
   char line[LINELEN];
   char value[SETTINGLEN];
@@ -137,55 +137,54 @@ void cluster::readcluster(FILE* f) {
       continue;
     char* rest;
     if (afterkeyword(line, "$NODE")) {
-      addnode(this, line, readingtime);
+      addnode(cl, line, readingtime);
     } else if ((rest =
                     const_cast<char*>(afterkeyword(line, "$ENABLE_ALERTS")))) {
       parseemail(value, rest);
       // Only ever switched on.
-      if (strncasecmp(value, "yes", 3) == 0) processalerts = true;
+      if (strncasecmp(value, "yes", 3) == 0) cl->processalerts = true;
     } else if ((rest = const_cast<char*>(
                     afterkeyword(line, "$ENABLE_SHUTDOWNS")))) {
       parseemail(value, rest);
-      if (strncasecmp(value, "yes", 3) == 0) processshutdowns = true;
+      if (strncasecmp(value, "yes", 3) == 0) cl->processshutdowns = true;
     } else if ((rest = const_cast<char*>(afterkeyword(line, "$EMAIL_TO")))) {
-      parseemail(emailto, rest);
+      parseemail(cl->emailto, rest);
     } else if ((rest = const_cast<char*>(afterkeyword(line, "$EMAIL_FROM")))) {
-      parseemail(emailfrom, rest);
+      parseemail(cl->emailfrom, rest);
     } else if ((rest =
                     const_cast<char*>(afterkeyword(line, "$EMAIL_SERVER")))) {
       parseemail(value, rest);
       // emailserver is half the size of the scratch value.
-      memcpy(emailserver, value, sizeof emailserver);
+      memcpy(cl->emailserver, value, sizeof cl->emailserver);
     } else if ((rest =
                     const_cast<char*>(afterkeyword(line, "$APACHE_GROUP")))) {
       parseemail(value, rest);
       struct group* g = getgrnam(value);
       if (!g)
         fatalf(4, "Unable to locate apache group %s.  Exiting.\n", value);
-      apachegid = g->gr_gid;
+      cl->apachegid = g->gr_gid;
     } else if ((rest =
                     const_cast<char*>(afterkeyword(line, "$HTTP_LISTEN")))) {
       parseemail(value, rest);
-      sethttplisten(value);
+      if (httplistenhook) httplistenhook(value);
     }
     // Any other line is ignored.
   }
 }
 
-void cluster::setupemail() {
+void checkemailsettings(const cluster* cl) {
   bool missing = false;
-  if (!emailto[0]) {
+  if (!cl->emailto[0]) {
     error_msg("Did not read email to address in cluster config file\n");
     missing = true;
   }
-  if (!emailfrom[0]) {
+  if (!cl->emailfrom[0]) {
     error_msg("Did not read email from address in cluster config file\n");
     missing = true;
   }
-  if (!emailserver[0]) {
+  if (!cl->emailserver[0]) {
     error_msg("Did not read email server in cluster config file\n");
     missing = true;
   }
   if (missing) fatalexit(1);
-  pendingalerts.setupemail(emailto, emailfrom, emailserver);
 }

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "config/chassisfile.h"
 #include "config/tls.h"
 #include "daemon/transports.h"
 #include "ipmi/openipmi.h"
@@ -23,7 +24,7 @@ class ClusterFile : public ::testing::Test {
     savedchassis = mycluster.numchassis;
     std::string p =
         dir.write("chassis.dat", "$CHASSISTYPE ipmi1u\n$$FANCOUNT 0\n\n");
-    mycluster.parsechassis(const_cast<char*>(p.c_str()));
+    parsechassis(p.c_str(), &mycluster);
     attachtransport = newtransport;
   }
   void TearDown() override {
@@ -37,7 +38,7 @@ class ClusterFile : public ::testing::Test {
   }
   void load(const std::string& text) {
     std::string p = dir.write("cluster.dat", text);
-    mycluster.parsecluster(const_cast<char*>(p.c_str()));
+    parsecluster(p.c_str(), &mycluster);
   }
   void expectfatal(const std::string& text, int status,
                    const std::string& message) {
@@ -94,7 +95,7 @@ TEST_F(ClusterFile, FatalErrors) {
               "Error parsing this line in cluster.dat:\n");
   expectfatal("$EMAIL_TO " + std::string(120, 'a') + "\n", 1,
               "Value too long (at most 119 characters)");
-  EXPECT_EXIT(mycluster.parsecluster(const_cast<char*>("/nonexistent/c.dat")),
+  EXPECT_EXIT(parsecluster("/nonexistent/c.dat", &mycluster),
               ::testing::ExitedWithCode(1),
               literal("Unable to open cluster configuration file: "
                       "/nonexistent/c.dat\nExiting now.\n"));
@@ -161,14 +162,14 @@ TEST(ParseEmail, TakesTheFirstField) {
   EXPECT_EQ(std::string(setting), longest);
 }
 
-TEST(SetupEmail, ReportsEveryMissingSettingThenExits) {
+TEST(EmailSettings, ReportsEveryMissingSettingThenExits) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
         nodaemon = 1;
         mycluster.emailto[0] = mycluster.emailfrom[0] = '\0';
         mycluster.emailserver[0] = '\0';
-        mycluster.setupemail();
+        checkemailsettings(&mycluster);
       },
       ::testing::ExitedWithCode(1),
       literal("Did not read email to address in cluster config file\n"
@@ -180,7 +181,7 @@ TEST(SetupEmail, ReportsEveryMissingSettingThenExits) {
         strcpy(mycluster.emailto, "a@b");
         strcpy(mycluster.emailfrom, "c@d");
         mycluster.emailserver[0] = '\0';
-        mycluster.setupemail();
+        checkemailsettings(&mycluster);
       },
       ::testing::ExitedWithCode(1),
       "^Did not read email server in cluster config file\n$");

@@ -5,7 +5,6 @@
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -93,20 +92,4 @@ void setexithook(void (*hook)()) {
   if (pthread_create(&thread, &attr, exitthread, nullptr) != 0)
     exithook = nullptr;  // signals end the process at once, as before
   pthread_attr_destroy(&attr);
-}
-
-void fatalexit(int status) {
-  if (fatalexithook) fatalexithook(status);
-  fflush(stdout);
-  fflush(stderr);
-  _cleanupfifos();
-  _exit(status);
-}
-
-void fatalf(int status, const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  vfprintf(stderr, format, ap);
-  va_end(ap);
-  fatalexit(status);
 }

@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     setsid();
   }
 
-  mycluster.init(chassisfile, clusterfile, nodecommandsdat);
+  startdaemon(&mycluster, chassisfile, clusterfile, nodecommandsdat);
   info_msg("kestrel started\n");
   runmainloop();
 }

@@ -20,6 +20,8 @@
 #include <unistd.h>
 
 #include "alerts/alerts.h"
+#include "config/chassisfile.h"
+#include "config/clusterfile.h"
 #include "config/filemode.h"
 #include "daemon/cleanup.h"
 #include "daemon/instancelock.h"
@@ -28,6 +30,8 @@
 #include "ipmi/openipmi.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
+#include "output/autoconf.h"
+#include "output/commandpipe.h"
 #include "output/ownpipe.h"
 #include "output/statuspipe.h"
 
@@ -41,11 +45,12 @@ constexpr long TURNWAIT_US = 500000;
 // Between two passes.
 constexpr long PASSGAP_US = 50000;
 
-// The command pipe's entry in the event loop, so that a command written
-// while the daemon waits is executed at once.
+// The command pipe's reading end, and its entry in the event loop, so that
+// a command written while the daemon waits is executed at once.
+commandinput commands;
 os_hnd_fd_id_t* commandwait = nullptr;
 
-void watchcommandfifo();
+void watchcommandfifo(cluster* cl);
 
 // SIGHUP: every BMC that waits after a refused login tries again at once,
 // for an operator who has just unlocked the account.
@@ -65,29 +70,33 @@ void raisedescriptorlimit() {
 // A replaced descriptor is closed once OpenIPMI is done with it; the one the
 // drain of each pass still reads is kept.
 void closewhendone(int fd, void*) {
-  if (fd != mycluster.commandfifo) close(fd);
+  if (fd != commands.fd) close(fd);
 }
 
 // The pipe is readable: a writer wrote, or the last one closed its end.
-void commandready(int, void*, os_hnd_fd_id_t*) {
-  if (!mycluster.processcommandfifo()) return;
+void commandready(int, void* thecluster, os_hnd_fd_id_t*) {
+  cluster* cl = static_cast<cluster*>(thecluster);
+  if (!processcommandfifo(&commands, cl)) return;
   // Every writer has gone. The descriptor now reads as ready until a new
   // writer comes, so it is replaced by a fresh one, opened before the old is
   // closed so that a writer arriving meanwhile loses nothing. Should the
   // pipe be gone, the descriptor stays for the drain of each pass only.
   int fresh = open(nodecommandsdat, O_RDONLY | O_NONBLOCK);
-  if (fresh >= 0) mycluster.commandfifo = fresh;
+  if (fresh >= 0) commands.fd = fresh;
   os_hnd->remove_fd_to_wait_for(os_hnd, commandwait);
   commandwait = nullptr;
-  if (fresh >= 0) watchcommandfifo();
+  if (fresh >= 0) watchcommandfifo(cl);
 }
 
-void watchcommandfifo() {
-  if (mycluster.commandfifo < 0) return;
-  if (os_hnd->add_fd_to_wait_for(os_hnd, mycluster.commandfifo, commandready,
-                                 nullptr, closewhendone, &commandwait) != 0)
+void watchcommandfifo(cluster* cl) {
+  if (commands.fd < 0) return;
+  if (os_hnd->add_fd_to_wait_for(os_hnd, commands.fd, commandready, cl,
+                                 closewhendone, &commandwait) != 0)
     commandwait = nullptr;  // commands then wait for the drain of each pass
 }
+
+// What a $TEST_EMAIL line asks for.
+void sendtestemail() { pendingalerts.testemail(); }
 
 }  // namespace
 
@@ -99,7 +108,8 @@ void formpaths() {
   snprintf(nodecommandsdat, PATHLEN, "%s/nodecommands.dat", datadir);
 }
 
-bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
+void startdaemon(cluster* cl, const char* chassispath,
+                 const char* clusterpath, const char* commandpath) {
   raisedescriptorlimit();
   // Before the first BMC is asked: without it SIGHUP would end the daemon.
   struct sigaction hup;
@@ -137,28 +147,33 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   // sockets, which OpenBMC workers use from the moment their node is read,
   // are covered by this as well.
   signal(SIGPIPE, SIG_IGN);
-  // The hooks are in place before any node or thread exists.
+  // The hooks are in place before any node or thread exists: the lower
+  // folders reach the ones above them only through these.
   attachtransport = newtransport;
   foreseetransport = foreseenode;
   connectalerts();
+  httplistenhook = sethttplisten;
+  testemailhook = sendtestemail;
+  fatalcleanuphook = _cleanupfifos;
 
-  parsechassis(chassispath);
-  validatechassis();
-  parsecluster(clusterpath);
-  setupcommandfifo(commandpath);
-  watchcommandfifo();
-  if (processalerts)
-    setupemail();
-  else
+  parsechassis(chassispath, cl);
+  validatechassis(cl);
+  parsecluster(clusterpath, cl);
+  setupcommandfifo(&commands, commandpath);
+  watchcommandfifo(cl);
+  if (cl->processalerts) {
+    checkemailsettings(cl);
+    pendingalerts.setupemail(cl->emailto, cl->emailfrom, cl->emailserver);
+  } else {
     error_msg(
         "Skipping setupemail since alerts processing is not enabled in the "
         "cluster config file\n");
-  outputautoconf();
-  lastoutputtime = nowtime();
+  }
+  writeautoconf(cl);
 
   makeownpipe(WATCHPIPE, nodewatchdat, 0444);
   pthread_t output;
-  pthread_create(&output, nullptr, outputThread, this);
+  pthread_create(&output, nullptr, outputThread, cl);
   pthread_detach(output);
 
   armcleanup();
@@ -171,17 +186,16 @@ bool cluster::init(char* chassispath, char* clusterpath, char* commandpath) {
   sigaction(SIGINT, &sa, nullptr);
   // HTTP: started once the pipes would be removed by a failure to bind.
   starthttpserver();
-  return true;
 }
 
-void cluster::process() {
-  getdata();
-  if (processalerts) {
-    checklimits();
+void runpass(cluster* cl) {
+  cl->getdata();
+  if (cl->processalerts) {
+    cl->checklimits();
     pendingalerts.process();
   }
-  processcommandfifo();
-  runqueuedpoweroffs();
+  processcommandfifo(&commands, cl);
+  cl->runqueuedpoweroffs();
 }
 
 static long elapsed_us(const struct timespec& since) {
@@ -224,7 +238,7 @@ int runeventphase(int steps, long budget_us) {
 void runmainloop() {
   const int steps = mycluster.getnumnodes() * TURNSPERNODE;
   for (;;) {
-    mycluster.process();
+    runpass(&mycluster);
     runeventphase(steps, EVENTPHASEBUDGET_US);
     // The pause between passes waits in the event loop as well, so that a
     // command written meanwhile is acted on at once.

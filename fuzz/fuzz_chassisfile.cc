@@ -2,6 +2,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "config/chassisfile.h"
 #include "config/linescan.h"
 #include "fuzz/fuzzinput.h"
 #include "model/datastructs.h"
@@ -14,8 +15,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     memfile f = asfile(data, size);
-    if (f) mycluster.readchassis(f.get());
-    mycluster.validatechassis();
+    if (f) readchassisfile(f.get(), &mycluster);
+    validatechassis(&mycluster);
   } catch (const refused&) {
   }
   releasekept(0);

@@ -4,8 +4,11 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "config/chassisfile.h"
+#include "config/clusterfile.h"
 #include "config/linescan.h"
 #include "fuzz/fuzzinput.h"
+#include "http/server.h"
 #include "model/datastructs.h"
 #include "model/transport.h"
 
@@ -26,9 +29,11 @@ size_t chassisblocks = 0;  // kept by the chassis file, for every run
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzsetup();
   attachtransport = nolink;
+  // As the daemon has it, so that $HTTP_LISTEN addresses are checked too.
+  httplistenhook = sethttplisten;
   memfile f =
       asfile(reinterpret_cast<const uint8_t*>(CHASSIS), strlen(CHASSIS));
-  mycluster.readchassis(f.get());
+  readchassisfile(f.get(), &mycluster);
   chassisblocks = keptcount();
   return 0;
 }
@@ -36,7 +41,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     memfile f = asfile(data, size);
-    if (f) mycluster.readcluster(f.get());
+    if (f) readclusterfile(f.get(), &mycluster);
   } catch (const refused&) {
   }
   // Settings are only ever switched on: start each run afresh.

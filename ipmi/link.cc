@@ -24,6 +24,12 @@ const char RMCPPORT[] = "623";
 
 }  // namespace
 
+// The OpenIPMI OS handler: set up at start, then the main thread's alone.
+os_handler_t* os_hnd = nullptr;
+bool domainisup = false;  // main thread only
+// Set before start-up, read-only after.
+bool debugipmilog = false;
+
 ipmi_link::ipmi_link(node* n)
     : owner(n),
       ipmicon(nullptr),

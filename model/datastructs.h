@@ -192,21 +192,12 @@ class node {
 
 };
 
+// The node table and what is done to every node or to one by name. Reading
+// the configuration (config/), the pipes and the summary (output/) and the
+// start-up and main loop (daemon/) are the business of their own folders.
 class cluster {
  public:
   cluster();
-
-  // Start-up and one pass of the main loop (daemon/mainloop.cc).
-  bool init(char* chassispath, char* clusterpath, char* commandpath);
-  void process();
-
-  // Configuration files (config/).
-  void parsechassis(char* path);
-  void readchassis(FILE* f);  // parsechassis once the file is open
-  void validatechassis();
-  void parsecluster(char* path);
-  void readcluster(FILE* f);  // parsecluster once the file is open
-  void setupemail();
 
   // Limits and automatic shutdown (model/limits.cc, model/shutdown.cc).
   void checklimits();
@@ -225,21 +216,12 @@ class cluster {
   // Polling: every node's getdata.
   void getdata();
 
-  // Output (output/).
-  void outputfifo();
-  void outputautoconf();
-  void setupcommandfifo(char* path);
-  // Drains the command pipe and runs its lines; true when the drain ended
-  // because every writer had closed its end.
-  bool processcommandfifo();
-
   // Lookups (model/cluster.cc).
   node* findnode(const char* name);
   chassis* findchassis(const char* name);
   int getnumnodes();
 
-  // Set while the configuration is read, read-only after, unless noted.
-  time_t lastoutputtime;  // main thread only
+  // Set while the configuration is read, read-only after.
   node mynodes[MAXNODES];
   int numnodes;
   int numchassis;
@@ -248,12 +230,10 @@ class cluster {
   char emailserver[256];
   bool processalerts;
   bool processshutdowns;
-  int commandfifo;  // main thread only once the main loop runs
   gid_t apachegid;
 
   lockable poweroffLock;
   std::deque<std::string> poweroffQueue GUARDED_BY(poweroffLock);
-  std::string commandpartial;  // main thread: pipe bytes after the last LF
 };
 
 extern chassis mychassis[MAXCHASSIS];

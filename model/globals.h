@@ -1,6 +1,6 @@
 // Process-wide settings, the hooks that let the model reach the subsystems
-// above it, the message functions and the clock. Every global of the
-// process is defined in daemon/globals.cc, with a note of who writes it.
+// above it, the message functions and the clock. The model's globals are
+// defined in model/globals.cc, with a note of who writes each.
 #ifndef KESTREL_MODEL_GLOBALS_H_
 #define KESTREL_MODEL_GLOBALS_H_
 
@@ -61,10 +61,14 @@ void settestclock(time_t (*source)());
 // last saw; the signal handler only adds one, which is async-signal-safe.
 extern std::atomic<unsigned> loginretries;
 
-// Ends the process with `status`: flushes stdio, removes the pipes once the
-// clean-up has been armed, and leaves without running static destructors,
-// which other threads may still be using.
+// Ends the process with `status`: flushes stdio, runs fatalcleanuphook (the
+// daemon's removal of its pipes once that has been armed), and leaves
+// without running static destructors, which other threads may still be
+// using.
 [[noreturn]] void fatalexit(int status);
+// Installed by the daemon's start-up before any thread starts; read-only
+// after. Unset, nothing is removed.
+extern void (*fatalcleanuphook)();
 // Set only by a fuzz target, before it runs: fatalexit calls it instead of
 // ending the process. It must not return (it throws back into the target).
 extern void (*fatalexithook)(int status);

@@ -86,7 +86,7 @@ void formatautoconfblock(node* n, int index, std::string& out) {
   for (int kind : {VOLT, TEMP, FAN}) appendlimits(out, c->slots(kind));
 }
 
-void cluster::outputautoconf() {
+void writeautoconf(cluster* cl) {
   // Written whole or not at all: into a new file beside it, every write, the
   // flush to disk and the close checked, then renamed over the old one. A
   // full disk is a start-up error, never a summary cut short; and a link
@@ -105,9 +105,9 @@ void cluster::outputautoconf() {
   };
   chassis* remembered = nullptr;
   std::string block;
-  for (int i = 0; i < numnodes; i++) {
+  for (int i = 0; i < cl->numnodes; i++) {
     block.clear();
-    node* n = &mynodes[i];
+    node* n = &cl->mynodes[i];
     // A new section starts wherever the chassis changes, so a chassis whose
     // nodes stand in two runs gets two sections.
     if (n->thischassis != remembered) {
@@ -127,7 +127,7 @@ void cluster::outputautoconf() {
   }
   // Readable by the web server's group; a failed group change is not fatal.
   if (fchmod(fd, 0640) != 0) fail("set the mode of");
-  if (fchown(fd, static_cast<uid_t>(-1), apachegid) != 0) {
+  if (fchown(fd, static_cast<uid_t>(-1), cl->apachegid) != 0) {
     // Left to the file's owner group.
   }
   if (fsync(fd) != 0) fail("write");

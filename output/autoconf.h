@@ -4,7 +4,12 @@
 
 #include <string>
 
+class cluster;
 class node;
+
+// Writes autonodeconf.dat whole, for the web server's group to read; any
+// failure ends the process.
+void writeautoconf(cluster* cl);
 
 // Appends the summary block of node n (position index + 1 in the table).
 void formatautoconfblock(node* n, int index, std::string& out);

@@ -99,7 +99,7 @@ TEST_F(Summary, WritesTheWorkedExampleWithAModeAndGroupForTheWebServer) {
   mycluster.numnodes = 0;
   addnode("node01", &a, "admin", "secret");
   mode_t before = umask(022);
-  mycluster.outputautoconf();
+  writeautoconf(&mycluster);
   EXPECT_EQ(umask(before), 022);  // restored
   EXPECT_EQ(dir.read("autonodeconf.dat"),
             std::string("$NEWCHASSIS\n") + kNode01);
@@ -115,7 +115,7 @@ TEST_F(Summary, StartsASectionWhereverTheChassisChanges) {
   addnode("node02", &a, "admin", "secret");
   addnode("bmc1", &b, "root", "pw");
   addnode("node04", &a, "admin", "secret");
-  mycluster.outputautoconf();
+  writeautoconf(&mycluster);
   std::string text = dir.read("autonodeconf.dat");
   std::string node02 = kNode01;
   node02.replace(0, strlen("$NODE 1 node01"), "$NODE 2 node02");
@@ -181,12 +181,12 @@ TEST_F(Summary, TheLargestBlockIsWrittenWhole) {
 
 TEST_F(Summary, NoNodesGiveAnEmptyFileAndAnUnopenablePathIsFatal) {
   mycluster.numnodes = 0;
-  mycluster.outputautoconf();
+  writeautoconf(&mycluster);
   struct stat st;
   ASSERT_EQ(stat(autonodeconfdat, &st), 0);
   EXPECT_EQ(st.st_size, 0);
   strcpy(autonodeconfdat, "/nonexistent-kestrel/autonodeconf.dat");
-  EXPECT_EXIT(mycluster.outputautoconf(), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(writeautoconf(&mycluster), ::testing::ExitedWithCode(1),
               literal("Could not open /nonexistent-kestrel/autonodeconf.dat "
                       "for writing.\n"));
 }
@@ -201,7 +201,7 @@ TEST_F(Summary, AFullDiskIsFatalAndLeavesTheOldSummaryWhole) {
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {1024, 1024};
     setrlimit(RLIMIT_FSIZE, &limit);
-    mycluster.outputautoconf();
+    writeautoconf(&mycluster);
   };
   EXPECT_EXIT(ondiskof1k(), ::testing::ExitedWithCode(1),
       "Could not write .*/autonodeconf.dat: File too large\nExiting now.\n");

@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "alerts/alerts.h"
 #include "model/counters.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
@@ -55,7 +54,7 @@ void runcommandline(cluster* c, const char* line) {
   if (m.testemail) {
     error_msg("test email requested");
     counters.testemails++;
-    pendingalerts.testemail();
+    if (testemailhook) testemailhook();
     return;
   }
   if (m.code == NONE) return;
@@ -77,6 +76,8 @@ void reporttoolong() {
 }
 
 }  // namespace
+
+void (*testemailhook)() = nullptr;
 
 commandmatch matchcommand(const char* line) {
   size_t len = strlen(line);
@@ -115,30 +116,30 @@ void splitcommandlines(std::string& partial, const char* data, size_t len,
   partial.append(data + start, rest < room ? rest : room);
 }
 
-void cluster::setupcommandfifo(char* path) {
+void setupcommandfifo(commandinput* in, const char* path) {
   if (makeownpipe(COMMANDPIPE, path, 0600) != 0)
     error_msg("Failed to generate command fifo\n");
-  commandfifo = open(path, O_RDONLY | O_NONBLOCK);
-  if (commandfifo == -1) error_msg("Failed to open command fifo\n");
+  in->fd = open(path, O_RDONLY | O_NONBLOCK);
+  if (in->fd == -1) error_msg("Failed to open command fifo\n");
 }
 
-bool cluster::processcommandfifo() {
+bool processcommandfifo(commandinput* in, cluster* cl) {
   char buf[READLEN];
-  auto online = [this](const char* line) { runcommandline(this, line); };
+  auto online = [cl](const char* line) { runcommandline(cl, line); };
   for (int reads = 0; reads < MAXREADSPERPASS;) {
-    ssize_t n = read(commandfifo, buf, sizeof buf);
+    ssize_t n = read(in->fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) {
       // Every writer has closed its end: nothing will finish a fragment
       // left behind, and it must not run into the next writer's first line.
-      if (!commandpartial.empty()) {
+      if (!in->partial.empty()) {
         error_msg("Ignoring a command line without a line feed\n");
-        commandpartial.clear();
+        in->partial.clear();
       }
       return true;
     }
     if (n < 0) return false;  // empty while a writer holds it open, or no pipe
-    splitcommandlines(commandpartial, buf, static_cast<size_t>(n), online,
+    splitcommandlines(in->partial, buf, static_cast<size_t>(n), online,
                       reporttoolong);
     reads++;
   }

@@ -1,4 +1,4 @@
-// The command pipe: line splitting and the keyword table.
+// The command pipe: its reading end, line splitting and the keyword table.
 #ifndef KESTREL_OUTPUT_COMMANDPIPE_H_
 #define KESTREL_OUTPUT_COMMANDPIPE_H_
 
@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <string>
+
+class cluster;
 
 // Longest command line kept, plus one: lines this long or longer are skipped.
 constexpr size_t MAXCOMMANDLINE = 1024;
@@ -27,5 +29,24 @@ commandmatch matchcommand(const char* line);
 void splitcommandlines(std::string& partial, const char* data, size_t len,
                        const std::function<void(const char*)>& online,
                        const std::function<void()>& ontoolong);
+
+// The reading end of the command pipe; the main thread's once the main loop
+// runs.
+struct commandinput {
+  int fd = -1;
+  std::string partial;  // the bytes after the last line feed
+};
+
+// Makes the pipe at `path` (a failure is said, not fatal) and opens its
+// reading end into `in`.
+void setupcommandfifo(commandinput* in, const char* path);
+// Drains the pipe and runs its lines on `cl`; true when the drain ended
+// because every writer had closed its end.
+bool processcommandfifo(commandinput* in, cluster* cl);
+
+// Sends the test e-mail a $TEST_EMAIL line asks for. The alert list sits
+// above output/: the daemon installs this before the main loop runs. The
+// line is said and counted whether or not it is set.
+extern void (*testemailhook)();
 
 #endif  // KESTREL_OUTPUT_COMMANDPIPE_H_

@@ -79,7 +79,7 @@ void sayonce(bool* said, const std::string& text) {
 
 }  // namespace
 
-void cluster::outputfifo() {
+void writestatussnapshot(cluster* cl) {
   // Opening a FIFO for writing waits here until a reader opens it. The
   // daemon runs as root: the path is never followed as a symbolic link, and
   // nothing is written to it unless it is a FIFO.
@@ -114,8 +114,8 @@ void cluster::outputfifo() {
   std::string chunk;
   chunk.reserve(2 * CHUNK);  // a last record may run past CHUNK
   bool ok = true;
-  for (int i = 0; i < numnodes && ok; i++) {
-    formatstatusrecord(&mynodes[i], chunk);
+  for (int i = 0; i < cl->numnodes && ok; i++) {
+    formatstatusrecord(&cl->mynodes[i], chunk);
     if (chunk.size() >= CHUNK) {
       // SIGPIPE is ignored: a reader that left early only fails the write.
       ok = writeall(fd, chunk);
@@ -127,10 +127,10 @@ void cluster::outputfifo() {
 }
 
 void* outputThread(void* thecluster) {
-  // The FIFO was made before this thread started (cluster::init).
+  // The FIFO was made before this thread started (startdaemon).
   cluster* cl = static_cast<cluster*>(thecluster);
   for (;;) {
-    cl->outputfifo();
+    writestatussnapshot(cl);
     usleep(SNAPSHOTGAP);
   }
   return nullptr;

@@ -145,7 +145,7 @@ TEST_F(StatusPipe, AReaderLeavingEarlyAbandonsOnlyThatSnapshot) {
     EXPECT_EQ(read(fd, buf, sizeof buf), 16);
     close(fd);
   });
-  mycluster.outputfifo();
+  writestatussnapshot(&mycluster);
   early.join();
   std::string snapshot;
   std::thread full([this, &snapshot] {
@@ -153,7 +153,7 @@ TEST_F(StatusPipe, AReaderLeavingEarlyAbandonsOnlyThatSnapshot) {
     snapshot = readall(fd);
     close(fd);
   });
-  mycluster.outputfifo();
+  writestatussnapshot(&mycluster);
   full.join();
   size_t records = 0;
   for (size_t p = 0; (p = snapshot.find("$NODE 1 ", p)) != std::string::npos;
@@ -173,7 +173,7 @@ TEST_F(StatusPipe, NoNodesGiveAnEmptySnapshot) {
     snapshot = readall(fd);
     close(fd);
   });
-  mycluster.outputfifo();
+  writestatussnapshot(&mycluster);
   reader.join();
   EXPECT_EQ(snapshot, "");
 }
@@ -181,7 +181,7 @@ TEST_F(StatusPipe, NoNodesGiveAnEmptySnapshot) {
 TEST_F(StatusPipe, AnUnopenablePathEndsTheDaemon) {
   // A fixed path: the death test runs in a fresh copy of this binary.
   strcpy(nodewatchdat, "/nonexistent-kestrel/nodewatch.dat");
-  EXPECT_EXIT(mycluster.outputfifo(), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(writestatussnapshot(&mycluster), ::testing::ExitedWithCode(1),
               literal("Could not open /nonexistent-kestrel/nodewatch.dat for "
                       "writing.\n"));
 }
@@ -198,8 +198,8 @@ TEST_F(StatusPipe, NoDescriptorLeftSkipsTheSnapshotNotTheDaemon) {
   struct rlimit tight = {static_cast<rlim_t>(probe), was.rlim_max};
   testing::internal::CaptureStderr();
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
-  mycluster.outputfifo();
-  mycluster.outputfifo();
+  writestatussnapshot(&mycluster);
+  writestatussnapshot(&mycluster);
   setrlimit(RLIMIT_NOFILE, &was);
   std::string err = testing::internal::GetCapturedStderr();
   close(probe);
