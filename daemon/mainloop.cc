@@ -173,7 +173,9 @@ void startdaemon(cluster* cl, const char* chassispath,
 
   makeownpipe(WATCHPIPE, nodewatchdat, 0444);
   pthread_t output;
-  pthread_create(&output, nullptr, outputThread, cl);
+  // Without it no snapshot would ever be written: not a daemon worth running.
+  if (pthread_create(&output, nullptr, outputThread, cl) != 0)
+    fatalf(1, "Could not start the status pipe's thread.\nExiting now.\n");
   pthread_detach(output);
 
   armcleanup();

@@ -167,10 +167,9 @@ void my_vlog(os_handler_t* handler, const char* format,
   if (lineend) putchar('\n');
 }
 
-bool ipmi_link::registermc(ipmi_mc_t* mc) {
+void ipmi_link::registermc(ipmi_mc_t* mc) {
   mymc = mc;
   mymcid = ipmi_mc_convert_to_id(mc);
-  return true;
 }
 
 bool ipmi_link::registersensor(ipmi_sensor_t* sensor) {

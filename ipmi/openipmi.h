@@ -91,7 +91,7 @@ class ipmi_link : public transport {
   bool hardwareevents(std::vector<hardwareevent>* recent,
                       unsigned long long* counts) override;
 
-  bool registermc(ipmi_mc_t* mc);
+  void registermc(ipmi_mc_t* mc);
   // Gives the sensor an entry for every chassis slot of its name.
   bool registersensor(ipmi_sensor_t* sensor);
   bool addsensor(ipmi_sensor_t* sensor, bool discrete);
