@@ -4,18 +4,19 @@
 
 #include <stdio.h>
 
+#include "config/configerror.h"
 #include "model/defines.h"
 
 class chassis;
 class cluster;
 
 // Reads the chassis file at `path` into the chassis table, counted in
-// cl->numchassis. Any error ends the process with a message and status 1.
-void parsechassis(const char* path, cluster* cl);
+// cl->numchassis. False at the first error, said in *err (status 1).
+bool parsechassis(const char* path, cluster* cl, configerror* err);
 // parsechassis once the file is open.
-void readchassisfile(FILE* f, cluster* cl);
-// Every sensor a chassis counts must be defined; ends the process otherwise.
-void validatechassis(const cluster* cl);
+bool readchassisfile(FILE* f, cluster* cl, configerror* err);
+// Every sensor a chassis counts must be defined; false otherwise.
+bool validatechassis(const cluster* cl, configerror* err);
 
 // One sensor line, split into its six fields.
 typedef struct _tarnsensor {

@@ -18,14 +18,22 @@ class ChassisFile : public ::testing::Test {
   }
   void TearDown() override { mycluster.numchassis = saved; }
 
-  // Reads and validates the text as chassis.dat.
-  void load(const std::string& text, bool validate = true) {
+  // Reads and validates the text as chassis.dat; true when it is taken.
+  bool load(const std::string& text, bool validate = true,
+            configerror* err = nullptr) {
+    configerror ignored;
+    if (!err) err = &ignored;
     std::string p = dir.write("chassis.dat", text);
-    parsechassis(p.c_str(), &mycluster);
-    if (validate) validatechassis(&mycluster);
+    return parsechassis(p.c_str(), &mycluster, err) &&
+           (!validate || validatechassis(&mycluster, err));
   }
+  // The file is refused with status 1 and a message holding `message`.
   void expectfatal(const std::string& text, const std::string& message) {
-    EXPECT_EXIT(load(text), ::testing::ExitedWithCode(1), literal(message));
+    configerror err;
+    EXPECT_FALSE(load(text, true, &err)) << message;
+    EXPECT_EQ(err.status, 1) << message;
+    EXPECT_NE(err.text.find(message), std::string::npos)
+        << err.text << " lacks " << message;
   }
 
   TempDir dir;
@@ -184,10 +192,11 @@ TEST_F(ChassisFile, MalformedFilesAreFatal) {
   std::string many;
   for (int i = 0; i < MAXCHASSIS + 1; i++) many += "$CHASSISTYPE t\n\n";
   expectfatal(many, "Maximum chassis count of 100 exceeded.\n");
-  EXPECT_EXIT(parsechassis("/nonexistent/c.dat", &mycluster),
-              ::testing::ExitedWithCode(1),
-              literal("Unable to open chassis configuration file: "
-                      "/nonexistent/c.dat\nExiting now.\n"));
+  configerror err;
+  EXPECT_FALSE(parsechassis("/nonexistent/c.dat", &mycluster, &err));
+  EXPECT_EQ(err.text,
+            "Unable to open chassis configuration file: "
+            "/nonexistent/c.dat\nExiting now.\n");
 }
 
 TEST_F(ChassisFile, ValuesTheTablesCannotHoldAreRefused) {

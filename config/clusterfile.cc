@@ -1,6 +1,6 @@
 // Reads cluster.dat: settings and nodes. Every node's connection is brought
-// up as its line is read. Errors are fatal (stderr, status 1; 4 for an
-// unknown web-server group) unless noted.
+// up as its line is read. An error refuses the file (status 1; 4 for an
+// unknown web-server group): the reader stops at the first and says why.
 #include "config/clusterfile.h"
 
 #include <grp.h>
@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "config/configerror.h"
 #include "config/filemode.h"
 #include "config/linescan.h"
 #include "config/tls.h"
@@ -22,26 +23,29 @@ namespace {
 
 constexpr int SETTINGLEN = 512;
 
-void addnode(cluster* cl, char* line, time_t readingtime) {
+bool addnode(cluster* cl, char* line, time_t readingtime, configerror* err) {
   char nodename[FIELDLEN], chassisname[FIELDLEN], username[FIELDLEN],
       password[FIELDLEN];
   if (cl->numnodes >= MAXNODES)
-    fatalf(1,
-                "Maximum node count of %d exceeded in cluster.dat:\n%s\n"
-                "Exiting now.\n",
-                MAXNODES, line);
-  parsenode(nodename, chassisname, username, password,
-            const_cast<char*>(afterkeyword(line, "$NODE")));
+    return configfail(err, 1,
+                      "Maximum node count of %d exceeded in cluster.dat:\n%s\n"
+                      "Exiting now.\n",
+                      MAXNODES, line);
+  if (!parsenode(nodename, chassisname, username, password,
+                 const_cast<char*>(afterkeyword(line, "$NODE")), err))
+    return false;
   node* n = &cl->mynodes[cl->numnodes++];
   n->thischassis = cl->findchassis(chassisname);
   if (!n->thischassis)
-    fatalf(1, "Unable to locate chassis %s for node %s\nExiting now.\n",
-                chassisname, nodename);
+    return configfail(err, 1,
+                      "Unable to locate chassis %s for node %s\nExiting now.\n",
+                      chassisname, nodename);
   n->name = keepstring(nodename, strlen(nodename) + 1);
   n->username = keepstring(username, strlen(username) + 1);
   n->password = keepstring(password, strlen(password) + 1);
   // The connection comes up as its line is read.
   n->link = attachtransport ? attachtransport(n, readingtime) : nullptr;
+  return true;
 }
 
 // Tells the transports of every node ahead of the reading proper. A line
@@ -61,33 +65,34 @@ void foreseenodes(cluster* cl, FILE* f) {
 // "$TLS_CA <file>" holds for every HTTPS BMC, those of earlier $NODE lines
 // too, whose workers log in as soon as their line is read: so the file is
 // searched for it before anything else is read.
-void readtlsca(FILE* f) {
+bool readtlsca(FILE* f, configerror* err) {
   char line[LINELEN];
   char value[SETTINGLEN];
   while (readconfigline(f, line)) {
     const char* rest = afterkeyword(line, "$TLS_CA");
     if (!rest) continue;
-    parseemail(value, const_cast<char*>(rest));
+    if (!parseemail(value, const_cast<char*>(rest), err)) return false;
     if (access(value, R_OK) != 0)
-      fatalf(1,
-                  "Unable to read the TLS CA file %s named in cluster.dat.\n"
-                  "Exiting now.\n",
-                  value);
+      return configfail(err, 1,
+                        "Unable to read the TLS CA file %s named in "
+                        "cluster.dat.\nExiting now.\n",
+                        value);
     settlscafile(value);
   }
   rewind(f);
+  return true;
 }
 
 }  // namespace
 
-int parsenode(char* nodename, char* chassisname, char* username, char* password,
-              char* origline) {
+bool parsenode(char* nodename, char* chassisname, char* username,
+               char* password, char* origline, configerror* err) {
   std::string f[4];
   if (!splitfields(origline, 4, FIELDLEN - 1, f))
-    fatalf(1,
-                "Field too long (at most %d characters) in this line of "
-                "cluster.dat:\n%s\nExiting now.\n",
-                FIELDLEN - 1, origline);
+    return configfail(err, 1,
+                      "Field too long (at most %d characters) in this line of "
+                      "cluster.dat:\n%s\nExiting now.\n",
+                      FIELDLEN - 1, origline);
   char* out[4] = {nodename, chassisname, username, password};
   for (int i = 0; i < 4; i++) {
     memset(out[i], 0, FIELDLEN);
@@ -95,38 +100,38 @@ int parsenode(char* nodename, char* chassisname, char* username, char* password,
   }
   bool smi = strcmp(username, "SMI") == 0;
   if (!nodename[0] || !chassisname[0] || !username[0] || (!password[0] && !smi))
-    fatalf(1, "Error parsing this line in cluster.dat:\n%s\n", origline);
-  return 1;
+    return configfail(err, 1, "Error parsing this line in cluster.dat:\n%s\n",
+                      origline);
+  return true;
 }
 
-int parseemail(char* setting, char* origline) {
+bool parseemail(char* setting, char* origline, configerror* err) {
   std::string value;
   if (!splitfields(origline, 1, MAXFIELD, &value))
-    fatalf(1,
-                "Value too long (at most %d characters) in this line of "
-                "cluster.dat:\n%s\nExiting now.\n",
-                static_cast<int>(MAXFIELD), origline);
+    return configfail(err, 1,
+                      "Value too long (at most %d characters) in this line of "
+                      "cluster.dat:\n%s\nExiting now.\n",
+                      static_cast<int>(MAXFIELD), origline);
   memset(setting, 0, SETTINGLEN);
   memcpy(setting, value.data(), value.size());
-  return 1;
+  return true;
 }
 
 void (*httplistenhook)(const char* address) = nullptr;
 
-void parsecluster(const char* path, cluster* cl) {
-  // Closed on every way out, a refused line included (a fuzz target turns
-  // the fatal exit into an exception).
+bool parsecluster(const char* path, cluster* cl, configerror* err) {
   configfile file(fopen(path, "r"));
   if (!file)
-    fatalf(1, "Unable to open cluster configuration file: %s\nExiting now.\n",
-           path);
+    return configfail(
+        err, 1, "Unable to open cluster configuration file: %s\nExiting now.\n",
+        path);
   warnifreadable(file.get(), path);
-  readclusterfile(file.get(), cl);
+  return readclusterfile(file.get(), cl, err);
 }
 
-void readclusterfile(FILE* f, cluster* cl) {
+bool readclusterfile(FILE* f, cluster* cl, configerror* err) {
   cl->numnodes = 0;
-  readtlsca(f);
+  if (!readtlsca(f, err)) return false;
   if (foreseetransport) foreseenodes(cl, f);
   time_t readingtime = nowtime();
   char line[LINELEN];
@@ -137,42 +142,44 @@ void readclusterfile(FILE* f, cluster* cl) {
       continue;
     char* rest;
     if (afterkeyword(line, "$NODE")) {
-      addnode(cl, line, readingtime);
+      if (!addnode(cl, line, readingtime, err)) return false;
     } else if ((rest =
                     const_cast<char*>(afterkeyword(line, "$ENABLE_ALERTS")))) {
-      parseemail(value, rest);
+      if (!parseemail(value, rest, err)) return false;
       // Only ever switched on.
       if (strncasecmp(value, "yes", 3) == 0) cl->processalerts = true;
     } else if ((rest = const_cast<char*>(
                     afterkeyword(line, "$ENABLE_SHUTDOWNS")))) {
-      parseemail(value, rest);
+      if (!parseemail(value, rest, err)) return false;
       if (strncasecmp(value, "yes", 3) == 0) cl->processshutdowns = true;
     } else if ((rest = const_cast<char*>(afterkeyword(line, "$EMAIL_TO")))) {
-      parseemail(cl->emailto, rest);
+      if (!parseemail(cl->emailto, rest, err)) return false;
     } else if ((rest = const_cast<char*>(afterkeyword(line, "$EMAIL_FROM")))) {
-      parseemail(cl->emailfrom, rest);
+      if (!parseemail(cl->emailfrom, rest, err)) return false;
     } else if ((rest =
                     const_cast<char*>(afterkeyword(line, "$EMAIL_SERVER")))) {
-      parseemail(value, rest);
+      if (!parseemail(value, rest, err)) return false;
       // emailserver is half the size of the scratch value.
       memcpy(cl->emailserver, value, sizeof cl->emailserver);
     } else if ((rest =
                     const_cast<char*>(afterkeyword(line, "$APACHE_GROUP")))) {
-      parseemail(value, rest);
+      if (!parseemail(value, rest, err)) return false;
       struct group* g = getgrnam(value);
       if (!g)
-        fatalf(4, "Unable to locate apache group %s.  Exiting.\n", value);
+        return configfail(err, 4, "Unable to locate apache group %s.  Exiting.\n",
+                          value);
       cl->apachegid = g->gr_gid;
     } else if ((rest =
                     const_cast<char*>(afterkeyword(line, "$HTTP_LISTEN")))) {
-      parseemail(value, rest);
+      if (!parseemail(value, rest, err)) return false;
       if (httplistenhook) httplistenhook(value);
     }
     // Any other line is ignored.
   }
+  return true;
 }
 
-void checkemailsettings(const cluster* cl) {
+bool checkemailsettings(const cluster* cl, configerror* err) {
   bool missing = false;
   if (!cl->emailto[0]) {
     error_msg("Did not read email to address in cluster config file\n");
@@ -186,5 +193,7 @@ void checkemailsettings(const cluster* cl) {
     error_msg("Did not read email server in cluster config file\n");
     missing = true;
   }
-  if (missing) fatalexit(1);
+  // Each missing setting has been said.
+  if (missing) return configfail(err, 1, "%s", "");
+  return true;
 }

@@ -22,6 +22,7 @@
 #include "alerts/alerts.h"
 #include "config/chassisfile.h"
 #include "config/clusterfile.h"
+#include "config/configerror.h"
 #include "config/filemode.h"
 #include "daemon/cleanup.h"
 #include "daemon/instancelock.h"
@@ -156,13 +157,15 @@ void startdaemon(cluster* cl, const char* chassispath,
   testemailhook = sendtestemail;
   fatalcleanuphook = _cleanupfifos;
 
-  parsechassis(chassispath, cl);
-  validatechassis(cl);
-  parsecluster(clusterpath, cl);
+  // A refused file ends start-up with its message and status.
+  configerror err;
+  if (!parsechassis(chassispath, cl, &err) || !validatechassis(cl, &err) ||
+      !parsecluster(clusterpath, cl, &err))
+    configfatal(err);
   setupcommandfifo(&commands, commandpath);
   watchcommandfifo(cl);
   if (cl->processalerts) {
-    checkemailsettings(cl);
+    if (!checkemailsettings(cl, &err)) configfatal(err);
     pendingalerts.setupemail(cl->emailto, cl->emailfrom, cl->emailserver);
   } else {
     error_msg(

@@ -13,12 +13,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  try {
-    memfile f = asfile(data, size);
-    if (f) readchassisfile(f.get(), &mycluster);
-    validatechassis(&mycluster);
-  } catch (const refused&) {
-  }
+  memfile f = asfile(data, size);
+  configerror err;
+  if (f && readchassisfile(f.get(), &mycluster, &err))
+    validatechassis(&mycluster, &err);
   releasekept(0);
   return 0;
 }

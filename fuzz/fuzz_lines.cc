@@ -27,13 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   parsesensor(&s, &line[0]);
   char name[FIELDLEN], type[FIELDLEN], user[FIELDLEN], pass[FIELDLEN];
   char setting[512];
-  try {
-    parsenode(name, type, user, pass, &line[0]);
-  } catch (const refused&) {
-  }
-  try {
-    parseemail(setting, &line[0]);
-  } catch (const refused&) {
-  }
+  configerror err;
+  parsenode(name, type, user, pass, &line[0], &err);
+  parseemail(setting, &line[0], &err);
   return 0;
 }
