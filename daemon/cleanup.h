@@ -11,8 +11,9 @@ void armcleanup();
 // a hook at start-up. A signal then removes the pipes as before and hands
 // the exit to a thread of its own, which runs the hook and leaves with
 // status 0; SIGALRM ends the process after EXITHOOKSECONDS whatever the
-// hook does. Only the first hook is kept.
-constexpr unsigned EXITHOOKSECONDS = 3;
+// hook does. Only the first hook is kept. Room for a slow BMC's logout
+// (REDFISHSTOPMS): a session left open fills a table of 4-8.
+constexpr unsigned EXITHOOKSECONDS = 12;
 void setexithook(void (*hook)());
 
 #endif  // KESTREL_DAEMON_CLEANUP_H_

@@ -12,8 +12,10 @@ class redfish_link;
 // listed) and the driver's list of links with news.
 extern std::mutex redfishlock;
 
-// The whole exit clean-up of the Redfish nodes: logouts in parallel.
-constexpr int REDFISHSTOPMS = 2000;
+// The whole exit clean-up of the Redfish nodes: logouts in parallel. A
+// request under way is abandoned for the logout, which a slow BMC may take
+// seconds to answer.
+constexpr int REDFISHSTOPMS = 11000;
 
 // Makes the link of `n`, gives it its transfer and registers the exit
 // clean-up; start-up, main thread, before the main loop runs.

@@ -257,6 +257,7 @@ bool redfish_link::next(redfishrequest* out) {
       out->body = sessionbody(n->username, n->password);
       out->token.clear();
       out->basic = false;
+      out->timeoutms = REDFISHLOGINMS;
       break;
     case SYSTEMS:
       out->path = root.systems;

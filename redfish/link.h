@@ -31,12 +31,15 @@
 class node;
 
 // Time limits of one request. bmcweb answers a sensor in tens to hundreds
-// of milliseconds and a login in well under a second; a request that takes
-// longer than REDFISHREQUESTMS holds only its own node.
+// of milliseconds, but iDRACs and iLOs take 1-8 s a request and longer for a
+// login: a request given up too early is one the BMC still answers, and a
+// login given up leaves a session behind in a table of 4-8. A slow request
+// holds only its own node.
 constexpr long REDFISHCONNECTMS = 3000;
-constexpr long REDFISHREQUESTMS = 5000;
+constexpr long REDFISHREQUESTMS = 20000;
+constexpr long REDFISHLOGINMS = 30000;
 // The logout at exit must fit the exit clean-up (REDFISHSTOPMS in all).
-constexpr long REDFISHLOGOUTMS = 1500;
+constexpr long REDFISHLOGOUTMS = 10000;
 // Chassis examined at discovery, and power commands waiting per node.
 constexpr size_t REDFISHMAXCHASSIS = 16;
 constexpr size_t REDFISHMAXCOMMANDS = 8;

@@ -27,6 +27,7 @@ each BMC appends every request it receives to a JSON-lines log.
 import base64
 import json
 import os
+import random
 import re
 import signal
 import socket
@@ -104,6 +105,15 @@ class Bmc:
         self.stall = None  # None, "accept" (no TLS handshake) or "reply"
         self.unstall = threading.Event()
         self.fault = None  # None, "reset" or a malformed-body kind
+        # A real BMC's pace and limits: seconds per request (a number, or
+        # [low, high] drawn at random), 503 answers (a count of requests,
+        # or until a time), the most sessions it holds, and how long a login
+        # takes after its session was made.
+        self.latency = conf.get("latency", 0)
+        self.busy_count = 0
+        self.busy_until = 0.0
+        self.session_cap = conf.get("session_cap", 0)
+        self.login_delay = conf.get("login_delay", 0)
         # A hostile BMC's links: "sessions" (the root's Links.Sessions),
         # "system" (the Systems member), "location" (a login's Location).
         self.links = {}
@@ -131,6 +141,15 @@ class Bmc:
             if "fault" in command:
                 self.fault = command["fault"]
             self.links.update(command.get("links", {}))
+            if "latency" in command:
+                self.latency = command["latency"]
+            if "busy" in command:  # {"count": n} or {"seconds": s}
+                busy = command["busy"] or {}
+                self.busy_count = busy.get("count", 0)
+                self.busy_until = time.time() + busy.get("seconds", 0)
+            for knob in ("session_cap", "login_delay"):
+                if knob in command:
+                    setattr(self, knob, command[knob])
             if "stall" in command:
                 self.stall = command["stall"]
                 if self.stall:
@@ -168,15 +187,29 @@ class Bmc:
         with self.lock:
             if user != self.user or password != self.password:
                 return 401, error_body("NoValidSession", "Login failed"), []
+            if self.session_cap and len(self.sessions) >= self.session_cap:
+                # As MegaRAC and iLO answer a full session table.
+                return 503, error_body("SessionLimitExceeded",
+                                       "The session limit is reached."), []
             token = base64.b64encode(os.urandom(15)).decode()
             sid = str(self.next_session)
             self.next_session += 1
             self.sessions[token] = sid
             self.max_sessions = max(self.max_sessions, len(self.sessions))
+        # The session exists from here, whether or not the client waits.
+        time.sleep(self.login_delay)
         uri = "%s/%s" % (SESSIONS, sid)
         return (201, {"@odata.id": uri, "Id": sid, "UserName": user},
                 [("X-Auth-Token", token),
                  ("Location", self.links.get("location", uri))])
+
+    def busy(self):
+        """Whether this request gets a 503, counting it down."""
+        with self.lock:
+            if self.busy_count > 0:
+                self.busy_count -= 1
+                return True
+            return time.time() < self.busy_until
 
     def logout(self, sid):
         with self.lock:
@@ -387,6 +420,20 @@ class Handler(BaseHTTPRequestHandler):
             # Never answers; when the stall is lifted the connection closes.
             bmc.unstall.wait()
             self.close_connection = True
+            return
+        pause = bmc.latency
+        if isinstance(pause, list):
+            pause = random.uniform(*pause)
+        time.sleep(pause)
+        if bmc.busy():
+            payload = json.dumps(error_body(
+                "ServiceTemporarilyUnavailable", "Busy; retry later")).encode()
+            self.send_response(503)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", str(len(payload)))
+            self.send_header("Retry-After", "5")
+            self.end_headers()
+            self.wfile.write(payload)
             return
         if bmc.fault == "reset":
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,

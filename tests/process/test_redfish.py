@@ -222,6 +222,49 @@ def test_sensors_a_collection_lacks_are_read_from_thermal_and_power(
     assert any(p.startswith("/redfish/v1/Chassis/Self/Sensors") for p in paths), paths
 
 
+def test_busy_answers_leave_the_node_alive_and_end_within_a_pass(
+        start_kestrel, fleets):
+    f = fleets([bmcconf("mock")])
+    k = start_kestrel(CHASSIS, cluster("mock"), hosts=ADDRESSES).wait_ready()
+    wait_record(k, "mock", reading, what="readings")
+    # One 503: retried at the next pass, and nothing in the node changes.
+    f.control("mock", busy={"count": 1})
+    samples = []
+    deadline = time.time() + 8
+    while time.time() < deadline:
+        samples.append(k.records()["mock"])
+        time.sleep(0.3)
+    assert f.control("mock")["sessions"] == 1
+    assert all(reading(r) for r in samples), [r for r in samples
+                                              if not reading(r)][:1]
+    # 30 s of them: the node is read again within a pass once they end.
+    f.control("mock", busy={"seconds": 30})
+    time.sleep(30)
+    end = time.time()
+    wait_record(k, "mock", lambda r: reading(r) and r["TIME"] >= int(end),
+                timeout=10, what="readings after the busy spell")
+    assert k.stderr().count("answered HTTP 503") <= 2
+    assert f.control("mock")["max_sessions"] == 1
+
+
+@pytest.mark.slow
+def test_a_bmc_taking_seconds_a_request_is_read_with_one_session(
+        start_kestrel, fleets):
+    # As iDRACs and iLOs answer: 2-8 s a request, logins included.
+    f = fleets([bmcconf("mock", latency=[2, 8])])
+    k = start_kestrel(CHASSIS, cluster("mock"), hosts=ADDRESSES).wait_ready()
+    wait_record(k, "mock", reading, timeout=120, what="readings")
+    first = time.time()
+    while time.time() < first + 40:
+        rec = k.records()["mock"]
+        assert reading(rec), rec
+        assert time.time() - rec["TIME"] <= 30, rec
+        time.sleep(1)
+    assert f.control("mock")["max_sessions"] == 1
+    assert k.stop(timeout=25) == 0
+    assert f.control("mock")["sessions"] == 0
+
+
 def test_a_refused_login_waits_longer_each_time_and_a_command_tries_at_once(
         datadir, fleets):
     f = fleets([bmcconf("mock")])
