@@ -65,6 +65,16 @@ void _cleanupfifos() {
   removeone(WATCHPIPE, watchline, watchpath);
 }
 
+void fatalcleanup() {
+  _cleanupfifos();
+  // A fatal error closes the BMC sessions too, as a signal does: they would
+  // stay open in tables of 4-8 for many minutes. The hook bounds its own
+  // time (an alarm would end the process with status 0); a signal that
+  // comes meanwhile finds the exit under way.
+  void (*hook)() = exithook.load();
+  if (hook && !exiting.exchange(true)) hook();
+}
+
 void cleanupfifos(int) {
   _cleanupfifos();
   if (exithook.load()) {

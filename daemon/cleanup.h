@@ -5,6 +5,9 @@
 // Exit-time clean-up: announces and removes both pipes.
 void _cleanupfifos();
 void cleanupfifos(int signal);
+// The clean-up of a fatal exit, on the thread that met the error: the pipes,
+// then the exit hook, which must bound its own time.
+void fatalcleanup();
 // Forms the clean-up texts from datadir and arms the clean-up.
 void armcleanup();
 // A transport with something to close at exit (the Redfish sessions) sets

@@ -155,7 +155,7 @@ void startdaemon(cluster* cl, const char* chassispath,
   connectalerts();
   httplistenhook = sethttplisten;
   testemailhook = sendtestemail;
-  fatalcleanuphook = _cleanupfifos;
+  fatalcleanuphook = fatalcleanup;
 
   // A refused file ends start-up with its message and status.
   configerror err;

@@ -265,6 +265,22 @@ def test_a_bmc_taking_seconds_a_request_is_read_with_one_session(
     assert f.control("mock")["sessions"] == 0
 
 
+def test_no_session_outlives_the_daemon_nor_doubles_under_slow_logins(
+        start_kestrel, fleets):
+    # Logins of 6 s into a table of 8, as on iLOs: one session, ever.
+    f = fleets([bmcconf("mock", login_delay=6, session_cap=8)])
+    k = start_kestrel(CHASSIS, cluster("mock"), hosts=ADDRESSES).wait_ready()
+    wait_record(k, "mock", reading, timeout=30, what="readings")
+    assert f.control("mock")["max_sessions"] == 1
+    # A fatal error at run time (the status pipe turned into a directory)
+    # logs out as a stop does.
+    os.unlink(k.nodewatch)
+    os.mkdir(k.nodewatch)
+    assert k.wait_exit(timeout=20) == 1
+    assert "Could not open %s for writing." % k.nodewatch in k.stderr()
+    assert f.control("mock")["sessions"] == 0
+
+
 def test_a_refused_login_waits_longer_each_time_and_a_command_tries_at_once(
         datadir, fleets):
     f = fleets([bmcconf("mock")])
