@@ -214,7 +214,8 @@ void openbmc_link::judgepowerstate() {
                n->name);
       // A reply cut off at the bound has been said already.
       if (!curlReplyTooLong) say(key, msg, false);
-      n->reportpowerunknown();
+      // A busy or failing BMC (a 5xx page) is asked again at the next poll;
+      // the model's staleness rules decide when one that stays so is dead.
       // Most often the session has expired: log in again before the next
       // task, or a node that is off (and so never asked for sensors, whose
       // reply would end the session) would stay dead for good.
@@ -243,8 +244,8 @@ void openbmc_link::judgesensor(long code) {
         break;
       }
       // Any other reply without a scale means the session has expired; the
-      // next task logs in again.
-      n->reportunreachable();
+      // next task logs in again, and only a refused login makes the node
+      // dead.
       curlLoggedIn = false;
       break;
     }
