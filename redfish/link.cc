@@ -254,10 +254,21 @@ bool redfish_link::next(redfishrequest* out) {
     case SESSIONLOGIN:
       out->method = REDFISH_POST;
       out->path = root.sessions;
-      out->body = sessionbody(n->username, n->password);
+      out->body = sessionbody(n->username, n->password,
+                              nocontext ? "" : REDFISHCONTEXT);
       out->token.clear();
       out->basic = false;
       out->timeoutms = REDFISHLOGINMS;
+      break;
+    case ORPHANLIST:
+      out->path = root.sessions;
+      break;
+    case ORPHAN:
+      out->path = orphans[orphanpos];
+      break;
+    case ORPHANDROP:
+      out->method = REDFISH_DELETE;
+      out->path = orphans[orphanpos];
       break;
     case SYSTEMS:
       out->path = root.systems;
@@ -399,7 +410,13 @@ void redfish_link::onreply(const redfishreply& r) {
           fault(format("Redfish BMC of %s gave a session at another place "
                        "(%s): it is not deleted there\n",
                        n->name, peertext(location).c_str()));
-        step = SYSTEMS;
+        step = nocontext ? SYSTEMS : ORPHANLIST;
+        return;
+      }
+      if (r.status == 400 && !nocontext) {
+        // A service that knows no Context: log in without it.
+        nocontext = true;
+        step = SESSIONLOGIN;
         return;
       }
       if (r.status == 404 || r.status == 405 || r.status == 501 || ok(r)) {
@@ -415,6 +432,37 @@ void redfish_link::onreply(const redfishreply& r) {
       if (r.status == 401 || r.status == 403)
         return loginrefused(format("login failed: HTTP %ld", r.status));
       return failjob(format("login failed: HTTP %ld", r.status));
+    case ORPHANLIST:
+      // A service that lists no sessions to us is left as it is.
+      orphans.clear();
+      orphanpos = 0;
+      if (r.status == 200 && readmembers(body, len, &orphans, &error)) {
+        // Our own session is the one whose path ends the Location.
+        orphans.erase(
+            std::remove_if(orphans.begin(), orphans.end(),
+                           [this](const std::string& uri) {
+                             return location.size() >= uri.size() &&
+                                    location.compare(location.size() - uri.size(),
+                                                     uri.size(), uri) == 0;
+                           }),
+            orphans.end());
+      }
+      step = orphans.empty() ? SYSTEMS : ORPHAN;
+      return;
+    case ORPHAN: {
+      std::string user, context;
+      if (r.status == 200 && readsession(body, len, &user, &context, &error) &&
+          context == REDFISHCONTEXT && user == n->username) {
+        step = ORPHANDROP;
+        return;
+      }
+      step = ++orphanpos < orphans.size() ? ORPHAN : SYSTEMS;
+      return;
+    }
+    case ORPHANDROP:
+      // Whatever the answer: it is tried once a login.
+      step = ++orphanpos < orphans.size() ? ORPHAN : SYSTEMS;
+      return;
     case SYSTEMS:
       if (r.status != 200) return refused();
       if (!readmembers(body, len, &members, &error)) return unreadable();

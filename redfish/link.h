@@ -40,6 +40,9 @@ constexpr long REDFISHREQUESTMS = 20000;
 constexpr long REDFISHLOGINMS = 30000;
 // The logout at exit must fit the exit clean-up (REDFISHSTOPMS in all).
 constexpr long REDFISHLOGOUTMS = 10000;
+// The Context of kestrel's sessions, by which a later run finds the ones
+// an earlier one left open.
+constexpr const char* REDFISHCONTEXT = "kestrel";
 // Chassis examined at discovery, and power commands waiting per node.
 constexpr size_t REDFISHMAXCHASSIS = 16;
 constexpr size_t REDFISHMAXCOMMANDS = 8;
@@ -118,6 +121,9 @@ class redfish_link : public transport {
     ROOT,
     DROPOLD,
     SESSIONLOGIN,
+    ORPHANLIST,
+    ORPHAN,
+    ORPHANDROP,
     SYSTEMS,
     SYSTEM,
     ACTIONINFO,
@@ -153,6 +159,12 @@ class redfish_link : public transport {
   std::string token, location;
   std::string staletoken, stalelocation;  // to DELETE before a new login
   bool basic = false;
+  // Sessions are tagged with REDFISHCONTEXT where the service takes it;
+  // after each login, ours left behind by a crash or an earlier run are
+  // deleted (`orphans`: the other sessions, looked at one by one).
+  bool nocontext = false;
+  std::vector<std::string> orphans;
+  size_t orphanpos = 0;
 
   // Discovery; `ready` once it is complete for the current session.
   bool ready = false;

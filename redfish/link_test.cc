@@ -122,10 +122,22 @@ class RedfishLink : public NodeFixture {
 
 TEST_F(RedfishLink, DiscoveryBindsByNameThenIdAndPollsOnlyBoundSensors) {
   sensorservice(false);
+  // Sessions: ours of an earlier run, someone else's, and the new one.
+  answer("GET /S", 200,
+         R"({"Members":[{"@odata.id":"/S/old"},{"@odata.id":"/S/web"},)"
+         R"({"@odata.id":"/SessionService/Sessions/t1"}]})");
+  answer("GET /S/old", 200,
+         R"({"Id":"old","UserName":"admin","Context":"kestrel"})");
+  answer("GET /S/web", 200,
+         R"({"Id":"web","UserName":"admin","Context":"browser"})");
   EXPECT_FALSE(link->poll(&n));  // dead until the BMC answers
   std::vector<std::string> sent = run();
   std::vector<std::string> discovery = {"GET /redfish/v1/",
                                         "POST /S",
+                                        "GET /S",
+                                        "GET /S/old",
+                                        "DELETE /S/old",
+                                        "GET /S/web",
                                         "GET /redfish/v1/Systems",
                                         "GET /redfish/v1/Systems/system",
                                         "GET /redfish/v1/Chassis",
@@ -143,7 +155,7 @@ TEST_F(RedfishLink, DiscoveryBindsByNameThenIdAndPollsOnlyBoundSensors) {
   expected.insert(expected.end(), pass.begin(), pass.end());
   EXPECT_EQ(sent, expected);
   EXPECT_EQ(requests[1].body,
-            R"({"UserName": "admin", "Password": "se\"cret"})");
+            R"({"UserName": "admin", "Password": "se\"cret", "Context": "kestrel"})");
   EXPECT_TRUE(requests[0].token.empty());
   EXPECT_EQ(requests[2].token, "t1");
   EXPECT_FALSE(n.dead);
@@ -186,7 +198,7 @@ TEST_F(RedfishLink, AnExpiredSessionIsDeletedBeforeTheNextLoginAndOnlyOnce) {
   EXPECT_EQ(sent[3], "POST /S");
   // The new session is refused too: the job gives up, no third login.
   EXPECT_EQ(std::count(sent.begin(), sent.end(), "POST /S"), 1);
-  EXPECT_EQ(sent.size(), 5u);
+  EXPECT_EQ(sent.size(), 6u);  // the sessions list (404 here), then Systems
   // A failed pass changes nothing by itself; a BMC that stays silent is
   // dead once the staleness limit has passed.
   EXPECT_FALSE(n.dead);

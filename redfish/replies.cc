@@ -264,6 +264,15 @@ bool readlinkfield(const char* data, size_t len, const char* key,
   });
 }
 
+bool readsession(const char* data, size_t len, std::string* user,
+                 std::string* context, std::string* error) {
+  return guarded(data, len, error, [&](const json& doc) {
+    *user = text(doc, "UserName");
+    *context = text(doc, "Context");
+    return true;
+  });
+}
+
 bool readchassis(const char* data, size_t len, redfishchassis* out,
                  std::string* error) {
   return guarded(data, len, error, [&](const json& doc) {
@@ -386,9 +395,12 @@ std::string jsonstring(const char* in) {
   return out;
 }
 
-std::string sessionbody(const char* user, const char* password) {
-  return "{\"UserName\": \"" + jsonstring(user) + "\", \"Password\": \"" +
-         jsonstring(password) + "\"}";
+std::string sessionbody(const char* user, const char* password,
+                        const char* context) {
+  std::string body = "{\"UserName\": \"" + jsonstring(user) +
+                     "\", \"Password\": \"" + jsonstring(password) + "\"";
+  if (context[0]) body += ", \"Context\": \"" + jsonstring(context) + "\"";
+  return body + "}";
 }
 
 std::string resetbody(const char* resettype) {

@@ -97,6 +97,9 @@ bool readactioninfo(const char* data, size_t len,
 // PowerSupplies); false when there is none.
 bool readlinkfield(const char* data, size_t len, const char* key,
                    std::string* uri, std::string* error);
+// A Session resource: its UserName and Context ("" where absent).
+bool readsession(const char* data, size_t len, std::string* user,
+                 std::string* context, std::string* error);
 // A Chassis: its sensor links and the systems it holds.
 bool readchassis(const char* data, size_t len, redfishchassis* out,
                  std::string* error);
@@ -133,8 +136,10 @@ const char* chooseresettype(int code, const std::vector<std::string>& allowed);
 // `text` as the inside of a JSON string: '"', '\\' and control characters
 // escaped, other bytes as they are.
 std::string jsonstring(const char* text);
-// {"UserName": "...", "Password": "..."}, both escaped.
-std::string sessionbody(const char* user, const char* password);
+// {"UserName": "...", "Password": "..."}, both escaped, with "Context"
+// when `context` is not empty.
+std::string sessionbody(const char* user, const char* password,
+                        const char* context = "");
 // {"ResetType": "..."}.
 std::string resetbody(const char* resettype);
 

@@ -99,6 +99,8 @@ class Bmc:
         self.power = conf.get("power", "On")
         self.sensors = {s["name"]: dict(s) for s in conf.get("sensors", [])}
         self.sessions = {}  # token -> session id
+        self.contexts = {}  # session id -> the Context its login gave
+        self.no_context = conf.get("no_context", False)  # 400 on "Context"
         self.max_sessions = 0
         self.next_session = 1
         self.resets = []
@@ -187,6 +189,9 @@ class Bmc:
         with self.lock:
             if user != self.user or password != self.password:
                 return 401, error_body("NoValidSession", "Login failed"), []
+            if "Context" in data and self.no_context:
+                return 400, error_body("PropertyUnknown",
+                                       "The property Context is not known."), []
             if self.session_cap and len(self.sessions) >= self.session_cap:
                 # As MegaRAC and iLO answer a full session table.
                 return 503, error_body("SessionLimitExceeded",
@@ -195,6 +200,7 @@ class Bmc:
             sid = str(self.next_session)
             self.next_session += 1
             self.sessions[token] = sid
+            self.contexts[sid] = data.get("Context", "")
             self.max_sessions = max(self.max_sessions, len(self.sessions))
         # The session exists from here, whether or not the client waits.
         time.sleep(self.login_delay)
@@ -275,6 +281,17 @@ class Bmc:
                 root["Links"] = {"Sessions": {
                     "@odata.id": self.links.get("sessions", SESSIONS)}}
             return 200, root
+        if path == SESSIONS:
+            with self.lock:
+                ids = sorted(set(self.sessions.values()), key=int)
+            return 200, self.collection(["%s/%s" % (SESSIONS, i) for i in ids])
+        if path.startswith(SESSIONS + "/"):
+            sid = path[len(SESSIONS) + 1:]
+            with self.lock:
+                if sid in self.sessions.values():
+                    return 200, {"@odata.id": path, "Id": sid,
+                                 "UserName": self.user,
+                                 "Context": self.contexts.get(sid, "")}
         if path == "/redfish/v1/Systems":
             return 200, self.collection([self.links.get("system", sysuri)])
         if path == sysuri:

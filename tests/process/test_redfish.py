@@ -139,7 +139,8 @@ def test_three_layouts_give_bound_readings_with_the_fewest_requests(
     assert all(r["headers"]["Authorization"].startswith("Basic ")
                for r in drac if r["t"] >= t0)
     login = next(r for r in f.requests("mock") if r["method"] == "POST")
-    assert login["body"] == '{"UserName": "admin", "Password": "secret"}'
+    assert login["body"] == ('{"UserName": "admin", "Password": "secret", '
+                             '"Context": "kestrel"}')
     assert [f.control(n)["sessions"] for n in ADDRESSES] == [1, 1, 0]
     err = k.stderr()
     assert "Redfish BMC of drac refuses sessions (HTTP 405)" in err
@@ -279,6 +280,22 @@ def test_no_session_outlives_the_daemon_nor_doubles_under_slow_logins(
     assert k.wait_exit(timeout=20) == 1
     assert "Could not open %s for writing." % k.nodewatch in k.stderr()
     assert f.control("mock")["sessions"] == 0
+
+
+def test_a_session_a_killed_daemon_left_is_deleted_at_the_next_login(
+        start_kestrel, fleets):
+    # The second BMC takes no Context: kestrel logs in without one.
+    f = fleets([bmcconf("mock"), bmcconf("web", no_context=True)])
+    chassis, nodes = CHASSIS + BMCWEB_CHASSIS, cluster("mock", "web")
+    for run in (1, 2):
+        k = start_kestrel(chassis, nodes, hosts=ADDRESSES).wait_ready()
+        for name in ("mock", "web"):
+            wait_record(k, name, reading, what="readings, run %d" % run)
+        assert f.control("mock")["sessions"] == 1
+        k.proc.kill()  # no logout
+        k.wait_exit()
+    assert [r["method"] for r in f.requests("mock")].count("DELETE") == 1
+    assert f.control("web")["sessions"] == 2  # untagged: left to expire
 
 
 def test_a_refused_login_waits_longer_each_time_and_a_command_tries_at_once(
