@@ -113,8 +113,10 @@ class node {
   // time unless it runs; a non-zero one makes the node alive. A non-finite value is
   // no reading: the slot keeps its value and the event is said once until
   // the sensor reads finite again. A zero is believed only the third time
-  // in a row.
-  void reportreading(const char* sensorname, double value);
+  // in a row. A fan's unit (UNIT_*) is kept with its reading; its limits
+  // are in that unit.
+  void reportreading(const char* sensorname, double value,
+                     int unit = UNIT_USUAL);
   // A request went unanswered or was refused: the node is dead; its power
   // and readings stand until the BMC says otherwise.
   void reportunreachable();
@@ -151,6 +153,9 @@ class node {
   std::atomic<double> temp[MAXTEMPS];
   std::atomic<double> fan[MAXFANS];
   std::atomic<double> disc[MAXDISCS];
+  // The unit each fan's reading is in (UNIT_*), as its BMC last gave it;
+  // written with the reading, read by the outputs.
+  std::atomic<unsigned char> fanunit[MAXFANS];
   // Consecutive zero readings; only the thread that stores readings.
   unsigned char voltfail[MAXVOLTS];
   unsigned char tempfail[MAXTEMPS];

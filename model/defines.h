@@ -27,6 +27,9 @@ enum { CRITLOW = 0, ALERTLOW = 1, ALERTHIGH = 2, CRITHIGH = 3, NUMLIMITS = 4 };
 
 // How a chassis's BMCs are reached. A new transport adds its line here.
 enum { TRANSPORT_IPMI = 0, TRANSPORT_OPENBMC = 1, TRANSPORT_REDFISH = 2 };
+// The unit a BMC gives a reading in: its kind's usual one (rpm, degrees
+// Celsius, volts), or percent (fans some BMCs give as a share of full speed).
+enum { UNIT_USUAL = 0, UNIT_PERCENT = 1 };
 
 // Node command codes, also the REST task codes.
 enum {

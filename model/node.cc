@@ -114,6 +114,7 @@ node::node(chassis* c)
   for (auto& v : temp) v.store(0.0);
   for (auto& v : fan) v.store(0.0);
   for (auto& v : disc) v.store(0.0);
+  for (auto& u : fanunit) u.store(UNIT_USUAL);
 }
 
 nodeslots node::slots(int kind) {
@@ -144,22 +145,25 @@ void node::clearfirsttime() {
   lastreading = 0;
 }
 
-void node::reportreading(const char* sensorname, double value) {
+void node::reportreading(const char* sensorname, double value, int unit) {
   time_t now = nowtime();
   // An answer with data: a node back from silence starts settling.
   if (value > 0) initfirsttime();
   nodeslots found = {0, nullptr, nullptr, nullptr};
   int index = -1;
+  int foundkind = FAN;
   for (int kind : NAMEORDER) {
     chassisslots s = thischassis->slots(kind);
     for (int i = 0; i < s.count && index < 0; i++)
       if (s.names[i] && strcmp(s.names[i], sensorname) == 0) index = i;
     if (index >= 0) {
       found = slots(kind);
+      foundkind = kind;
       break;
     }
   }
   if (index < 0) return;
+  if (foundkind == FAN) fanunit[index] = static_cast<unsigned char>(unit);
 
   // An infinity or NaN (a 1/x conversion of raw 0, a broken reply) would
   // reach every output and the limit check; the last value stands instead.

@@ -835,7 +835,7 @@ void redfish_link::store(int kind, int index, const redfishreading* r) {
     value = r->value;
   }
   said = SLOT_FINE;
-  n->reportreading(name, value);
+  n->reportreading(name, value, r->percent ? UNIT_PERCENT : UNIT_USUAL);
 }
 
 const char* redfish_link::slotname(int kind, int index) const {

@@ -122,6 +122,14 @@ redfishreading common(const json& o) {
 }
 
 // Every object of the array o[key] with its value read from `valuekey`.
+// Whether a reading's units say percent: "Percent" in older Thermal fans,
+// "%" (with ReadingType "Percent") in Sensors.
+bool ispercent(const json& o) {
+  std::string units = text(o, "ReadingUnits");
+  return units == "%" || units == "Percent" ||
+         (units.empty() && text(o, "ReadingType") == "Percent");
+}
+
 void readings(const json& o, const char* key, const char* valuekey,
               std::vector<redfishreading>* out) {
   out->clear();
@@ -132,6 +140,7 @@ void readings(const json& o, const char* key, const char* valuekey,
     if (!m.is_object()) continue;
     redfishreading r = common(m);
     if (valuekey) r.hasvalue = number(m, valuekey, &r.value);
+    r.percent = ispercent(m);
     out->push_back(r);
   }
 }
@@ -139,10 +148,12 @@ void readings(const json& o, const char* key, const char* valuekey,
 // A Sensor's value: SpeedRPM where the key is present (a fan published as a
 // percentage carries its speed there), else Reading.
 void sensorvalue(const json& o, redfishreading* r) {
-  if (field(o, "SpeedRPM"))
+  if (field(o, "SpeedRPM")) {
     r->hasvalue = number(o, "SpeedRPM", &r->value);
-  else
+  } else {
     r->hasvalue = number(o, "Reading", &r->value);
+    r->percent = ispercent(o);
+  }
 }
 
 }  // namespace

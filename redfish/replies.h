@@ -70,6 +70,7 @@ struct redfishreading {
   bool absent = false;    // Status.State is "Absent"
   bool hasvalue = false;  // a finite number was read
   double value = 0.0;     // SpeedRPM where present, else the reading
+  bool percent = false;   // the value is a percentage (ReadingUnits "%")
   int health = 3;         // Status.Health: 0 OK, 1 Warning, 2 Critical, 3 other
 };
 

@@ -73,7 +73,14 @@ TEST(RedfishReplies, SensorValuesFansByTheirSpeedAndAnyNumberForm) {
   EXPECT_EQ(fan.uri, "/redfish/v1/Chassis/chassis/Sensors/fantach_Fan0");
   EXPECT_TRUE(fan.hasvalue);
   EXPECT_EQ(fan.value, 7200.0);
+  EXPECT_FALSE(fan.percent);
   EXPECT_EQ(fan.health, 0);
+  // Without SpeedRPM the percentage is the reading, and says so.
+  redfishreading share =
+      sensor(R"({"Name": "CPU #1 Fan Speed", "Reading": 80, "ReadingType":)"
+             R"( "Percent", "ReadingUnits": "%"})");
+  EXPECT_EQ(share.value, 80.0);
+  EXPECT_TRUE(share.percent);
 
   for (const char* form : {"12", "12.0", "1.2e1", "1.2E+1", "120e-1"})
     EXPECT_EQ(sensor(std::string("{\"Reading\": ") + form + "}").value, 12.0)
@@ -134,6 +141,11 @@ TEST(RedfishReplies, ExpandedSensorsThermalPowerAndNameBinding) {
   ASSERT_EQ(fans.size(), 1u);
   EXPECT_EQ(fans[0].name, "System Fan 1");
   EXPECT_EQ(fans[0].value, 5880.0);
+  EXPECT_FALSE(fans[0].percent);
+  const std::string ilo =
+      R"({"Fans":[{"Name":"Fan 1","Reading":35,"ReadingUnits":"Percent"}]})";
+  ASSERT_TRUE(readthermal(ilo.data(), ilo.size(), &fans, &temps, &error));
+  EXPECT_TRUE(fans[0].percent);
   ASSERT_EQ(temps.size(), 2u);
   EXPECT_EQ(temps[0].id, "0");
   EXPECT_EQ(temps[0].value, 23.0);
