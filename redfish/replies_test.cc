@@ -144,8 +144,9 @@ TEST(RedfishReplies, ExpandedSensorsThermalPowerAndNameBinding) {
   EXPECT_FALSE(fans[0].percent);
   const std::string ilo =
       R"({"Fans":[{"Name":"Fan 1","Reading":35,"ReadingUnits":"Percent"}]})";
-  ASSERT_TRUE(readthermal(ilo.data(), ilo.size(), &fans, &temps, &error));
-  EXPECT_TRUE(fans[0].percent);
+  std::vector<redfishreading> ilofans, ilotemps;
+  ASSERT_TRUE(readthermal(ilo.data(), ilo.size(), &ilofans, &ilotemps, &error));
+  EXPECT_TRUE(ilofans[0].percent);
   ASSERT_EQ(temps.size(), 2u);
   EXPECT_EQ(temps[0].id, "0");
   EXPECT_EQ(temps[0].value, 23.0);
