@@ -151,12 +151,20 @@ void formatmetrics(const clustersnap& s, bool openmetrics, std::string& out) {
     w.value(static_cast<double>(n.lastupdate));
   }
 
-  for (int kind = FAN; kind <= DISC; kind++) {
-    w.family(READINGFAMILY[kind], GAUGE, READINGHELP[kind]);
+  // Fans a BMC gives in percent have a family of their own: one family is
+  // one unit.
+  for (int family = FAN; family <= DISC + 1; family++) {
+    int kind = family == DISC + 1 ? FAN : family;
+    bool percent = family == DISC + 1;
+    const char* name = percent ? "kestrel_fan_speed_percent" : READINGFAMILY[kind];
+    w.family(name, GAUGE,
+             percent ? "Fan speed in percent of full speed, where the BMC "
+                       "gives it so."
+                     : READINGHELP[kind]);
     for (const nodesnap& n : s.nodes)
       for (const readingsnap& r : n.readings) {
-        if (r.kind != kind || !r.present) continue;
-        w.sample(READINGFAMILY[kind]);
+        if (r.kind != kind || !r.present || r.percent != percent) continue;
+        w.sample(name);
         w.label("node", n.name);
         w.label("chassis", n.chassis);
         w.label("sensor", r.sensor);

@@ -95,6 +95,23 @@ TEST(Metrics, ExportsWhatTheNodesHaveAndOnlyThat) {
             std::string::npos)
       << out;
   EXPECT_EQ(out.find("kestrel_sel_events_total{node=\"b\""), std::string::npos);
+
+  // A fan in rpm and one its BMC gives in percent: a family for each unit.
+  s = sample();
+  s.nodes[0].readings = {reading(FAN, "Fan 1", true, 7200, 0),
+                         reading(FAN, "Fan 2", true, 35, 0)};
+  s.nodes[0].readings[1].percent = true;
+  out.clear();
+  formatmetrics(s, false, out);
+  EXPECT_NE(out.find("kestrel_fan_speed_rpm{node=\"rack\\\"1\\\\n\",chassis="
+                     "\"c\",sensor=\"Fan 1\",label=\"L\"} 7200\n"),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("kestrel_fan_speed_percent{node=\"rack\\\"1\\\\n\",chassis="
+                     "\"c\",sensor=\"Fan 2\",label=\"L\"} 35\n"),
+            std::string::npos) << out;
+  EXPECT_EQ(out.find("kestrel_fan_speed_rpm{node=\"rack\\\"1\\\\n\",chassis="
+                     "\"c\",sensor=\"Fan 2\""),
+            std::string::npos);
 }
 
 TEST(Metrics, OpenMetricsNamesCounterAndInfoFamiliesAndEnds) {

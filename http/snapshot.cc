@@ -56,7 +56,9 @@ void takesnapshot(clustersnap& s, time_t now) {
     slotsof(c, ns.readings);
     int next[NUMKINDS] = {};
     for (readingsnap& r : ns.readings) {
-      double v = n.slots(r.kind).values[next[r.kind]++];
+      int index = next[r.kind]++;
+      double v = n.slots(r.kind).values[index];
+      r.percent = r.kind == FAN && n.fanunit[index] == UNIT_PERCENT;
       r.present = readingpresent(r.kind, v, ns.dead, ns.power, ns.lastupdate);
       if (!r.present) continue;
       r.value = v;

@@ -28,6 +28,7 @@ class readingsnap {
   bool critical = false;  // DISC: its critical state powers the node off
   bool present = false;   // the node has this reading now
   double value = 0.0;     // in base units (DISC: health 0..3); when present
+  bool percent = false;   // FAN: the value is percent of full speed, not rpm
   int state = 0;          // limitstate(); 0 when not present
 };
 

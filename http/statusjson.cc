@@ -42,7 +42,7 @@ void reading(std::string& out, const readingsnap& r) {
   appendjsonstring(out, r.label);
   out += ',';
   key(out, "unit");
-  out += r.kind == DISC ? "null" : UNIT[r.kind];
+  out += r.kind == DISC ? "null" : r.percent ? "\"percent\"" : UNIT[r.kind];
   out += ',';
   key(out, "value");
   if (r.present)

@@ -83,3 +83,30 @@ TEST(StatusJson, GivesEveryNodeAndReadingWithNullForWhatIsMissing) {
     EXPECT_EQ(out.find("NaN"), std::string::npos) << out;
   }
 }
+
+TEST(StatusJson, AFanItsBmcGivesInPercentSaysSo) {
+  clustersnap s;
+  nodesnap n{};
+  n.name = "n";
+  n.chassis = "c";
+  n.transport = "redfish";
+  readingsnap f{};
+  f.kind = FAN;
+  f.sensor = "Fan 1";
+  f.label = "F1";
+  f.limits = nullptr;
+  f.present = false;
+  readingsnap p = f;
+  p.percent = true;
+  const double limits[4] = {10, 20, 90, 100};
+  f.limits = p.limits = limits;
+  n.readings = {f, p};
+  s.nodes = {n};
+  std::string out;
+  formatstatusjson(s, out);
+  size_t rpm = out.find("\"unit\":\"rpm\"");
+  size_t percent = out.find("\"unit\":\"percent\"");
+  EXPECT_NE(rpm, std::string::npos) << out;
+  EXPECT_NE(percent, std::string::npos) << out;
+  EXPECT_LT(rpm, percent);
+}

@@ -5,7 +5,7 @@
 
 const REFRESH_MS = 3000;
 const STATES = ["ok", "warning", "critical", "dead", "off"];
-const UNITS = { rpm: " rpm", celsius: " °C", volts: " V" };
+const UNITS = { rpm: " rpm", percent: " %", celsius: " °C", volts: " V" };
 const HEALTH = ["healthy", "warning", "critical", "unknown"];
 const LIMITS = ["critical_low", "warning_low", "warning_high", "critical_high"];
 

@@ -245,7 +245,9 @@ class Bmc:
                "Id": sid, "Name": s["name"], "ReadingType": rtype,
                "Reading": s.get("value"), "ReadingUnits": units,
                "Status": {"State": "Enabled", "Health": s.get("health", "OK")}}
-        if s["kind"] == "fan" and self.flavour == "bmcweb":
+        if s.get("percent"):  # a fan given only as a share of full speed
+            doc.update(ReadingType="Percent", ReadingUnits="%")
+        elif s["kind"] == "fan" and self.flavour == "bmcweb":
             speed = s.get("value")
             doc.update(ReadingType="Percent", ReadingUnits="%", SpeedRPM=speed,
                        Reading=None if speed is None else round(speed / 120, 1))
@@ -351,7 +353,8 @@ class Bmc:
         if self.flavour != "bmcweb" and path == churi + "/Thermal":
             return 200, {"@odata.id": path, "Fans": [
                 {"Name": s["name"], "MemberId": self.sensor_id(s),
-                 "Reading": s.get("value"), "ReadingUnits": "RPM"}
+                 "Reading": s.get("value"),
+                 "ReadingUnits": "Percent" if s.get("percent") else "RPM"}
                 for s in self.of_kind("fan")], "Temperatures": [
                 {"Name": s["name"], "MemberId": self.sensor_id(s),
                  "ReadingCelsius": s.get("value")}

@@ -1,6 +1,7 @@
 """Redfish nodes watched and powered over HTTPS against the Redfish test BMC
 in its three layouts (DMTF mockup, bmcweb, iDRAC/iLO), on loopback."""
 
+import json
 import os
 import signal
 import socket
@@ -296,6 +297,26 @@ def test_a_session_a_killed_daemon_left_is_deleted_at_the_next_login(
         k.wait_exit()
     assert [r["method"] for r in f.requests("mock")].count("DELETE") == 1
     assert f.control("web")["sessions"] == 2  # untagged: left to expire
+
+
+def test_a_fan_in_percent_is_a_percent_reading_with_limits_in_percent(
+        start_kestrel, fleets):
+    from tests.process.test_http import LISTEN, get
+    # As iLOs give fans: 35 % of full speed, in Thermal; limits in percent.
+    sensors = [sensor("fan", "Fan0", 35, percent=True)] + SENSORS[1:]
+    f = fleets([bmcconf("drac", sensors=sensors)])
+    chassis = CHASSIS.replace("FAN0 Fan0 300 600 20000 25000",
+                              "FAN0 Fan0 10 20 95 100")
+    k = start_kestrel(chassis, "$HTTP_LISTEN %s\n" % LISTEN + cluster("drac"),
+                      hosts=ADDRESSES).wait_ready()
+    wait_record(k, "drac", lambda r: r["FAN"] == [35], what="the fan")
+    doc = json.loads(get("/status.json")[2])
+    fan = doc["nodes"][0]["readings"][0]
+    assert (fan["unit"], fan["value"], fan["state"]) == ("percent", 35, 0), fan
+    metrics = get("/metrics")[2].decode()
+    assert 'kestrel_fan_speed_percent{node="drac"' in metrics
+    assert 'kestrel_fan_speed_rpm{node="drac"' not in metrics
+    assert f.control("drac")["sessions"] == 0  # basic authentication
 
 
 def test_a_refused_login_waits_longer_each_time_and_a_command_tries_at_once(
