@@ -198,7 +198,7 @@ def test_credentials_are_escaped_in_the_login_body(start_kestrel, bmcs):
                       hosts={"bmc01": "127.0.0.25"}).wait_ready()
     wait_record(k, "bmc01", reading, what="readings")
     body = bmc.requests()[0]["body"]
-    assert body == '{"data": [ "root", "pa\\\\ss\\u0009word" ] }'
+    assert body == '{"data": [ "root", "pa\\\\ss\\tword" ] }'
     assert json.loads(body)["data"] == ["root", password]
 
 
