@@ -209,9 +209,7 @@ void alerts::startsender() {
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
-  if (pthread_create(&thread, &attr, LaunchSendFunction, arg) == 0)
-    emailthread = thread;
-  else {
+  if (pthread_create(&thread, &attr, LaunchSendFunction, arg) != 0) {
     // Not reported: the status stays as it is and the next e-mail starts
     // afresh.
     job->finished = true;

@@ -44,6 +44,5 @@ bool domainisup = false;  // main thread only
 chassis mychassis[MAXCHASSIS];
 flaglock alertlock;
 time_t globalreporttime = 0;  // main thread only
-pthread_t emailthread;        // main thread only
 alerts pendingalerts;
 cluster mycluster;
