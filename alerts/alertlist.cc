@@ -14,7 +14,6 @@
 // The alert list and its lock; alerts/alerts.h says who touches each.
 flaglock alertlock;
 time_t globalreporttime = 0;  // main thread only
-pthread_t emailthread;        // main thread only
 alerts pendingalerts;
 
 namespace {
@@ -228,9 +227,7 @@ void alerts::startsender() {
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
-  if (pthread_create(&thread, &attr, LaunchSendFunction, arg) == 0)
-    emailthread = thread;
-  else {
+  if (pthread_create(&thread, &attr, LaunchSendFunction, arg) != 0) {
     // Not reported: the status stays as it is and the next e-mail starts
     // afresh.
     job->finished = true;

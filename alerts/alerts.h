@@ -71,7 +71,6 @@ bool shutdowndue(const alert& a);
 
 extern alerts pendingalerts;
 extern time_t globalreporttime;  // last alert e-mail; main thread only
-extern pthread_t emailthread;    // the sender started last; main thread only
 
 // Installs the model's alert hooks (model/globals.h) on pendingalerts; once,
 // before any thread starts.

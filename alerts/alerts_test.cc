@@ -115,7 +115,7 @@ TEST_F(AlertList, WarningsComeBackAfter900sOr420sWithAnotherEmail) {
 
 TEST_F(AlertList, AWarningJoinsACriticalEmailAfter420Seconds) {
   for (int wait : {420, 421}) {
-    pendingalerts.myalerts.clear();
+    clearalerts();
     seen(&n1, FAN, 0, 400, 7);
     pendingalerts.process();
     time_t first = find(&n1, FAN, 0)->reported;
@@ -156,6 +156,7 @@ TEST_F(AlertList, RemoveDropsEveryAlertOfOneNode) {
   seen(&n1, DISC, 1, 1, 1);
   seen(&n2, FAN, 0, 400, 1);
   pendingalerts.remove(&n1);
+  holding<flaglock> hold(alertlock);
   ASSERT_EQ(pendingalerts.myalerts.size(), 1u);
   EXPECT_TRUE(pendingalerts.myalerts.front().matches(&n2));
 }
@@ -170,7 +171,10 @@ TEST_F(AlertList, NewestUnreportedFirstAndTiesInReverseOrder) {
   pendingalerts.process();
   std::string text = body();
   EXPECT_LT(text.find("node node02"), text.find("node node01"));
-  EXPECT_TRUE(pendingalerts.myalerts.front().matches(&n2));
+  {
+    holding<flaglock> hold(alertlock);
+    EXPECT_TRUE(pendingalerts.myalerts.front().matches(&n2));
+  }
 
   // A reported alert sorts behind one that never was.
   testclock::advance(901);

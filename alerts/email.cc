@@ -1,7 +1,6 @@
 // The alert e-mail: the text of each alert's entry, the body buffer, and the
 // SMTP transfer on a sender thread through libcurl.
 #include <curl/curl.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -12,6 +11,7 @@
 #include "model/counters.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
+#include "util/appendf.h"
 
 namespace {
 
@@ -33,20 +33,6 @@ const char* discstate(double value) {
   // 3 is the unknown state; anything else (no state of its own, or not a
   // number) is just as unknown to the reader.
   return "UNKNOWN";
-}
-
-// Appends formatted text at *pos within out[0, outlen), cutting at the end.
-void appendf(char* out, size_t outlen, size_t* pos, const char* fmt, ...)
-    __attribute__((format(printf, 4, 5)));
-void appendf(char* out, size_t outlen, size_t* pos, const char* fmt, ...) {
-  if (*pos + 1 >= outlen) return;
-  va_list ap;
-  va_start(ap, fmt);
-  int n = vsnprintf(out + *pos, outlen - *pos, fmt, ap);
-  va_end(ap);
-  if (n < 0) return;
-  *pos += static_cast<size_t>(n);
-  if (*pos >= outlen) *pos = outlen - 1;
 }
 
 const char* sensorname(const node* n, int type, int index) {

@@ -39,7 +39,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, ROOT)
 
-from tests.harness import daemon, ipmisim, util  # noqa: E402
+from tests.harness import chassis, daemon, ipmisim, util  # noqa: E402
 
 try:
     from tests.harness import redfish
@@ -55,36 +55,10 @@ SWEEP = 5  # the daemon polls a live node every 5 s; ipmi-sensors sweeps alike
 
 # Binds every sensor the simulated BMC has, so that the daemon reads what
 # ipmi-sensors reads: three threshold and two discrete sensors per node.
-CHASSIS = """\
-$CHASSISTYPE benchnode
-$$FANCOUNT 1
-$$TEMPCOUNT 1
-$$VOLTCOUNT 1
-$$DISCCOUNT 2
-$$FAN1 Fan1 FAN1 500 1000 20000 25000
-$$TEMP1 Cpu "CPU Temp" 0 5 80 90
-$$VOLT1 Rail12 12V 10.8 11.4 12.6 13.2
-$$DISC1 Psu1 "PSU1 Status" 1
-$$DISC2 Battery "CMOS Battery" 0
+CHASSIS = chassis.sim("benchnode", discs=2)
 
-"""
-
-OPENBMC_CHASSIS = """\
-$CHASSISTYPE benchobmc
-$$OPENBMC
-$$FANCOUNT 1
-$$TEMPCOUNT 1
-$$VOLTCOUNT 1
-$$FAN1 FAN0 fan_tach/fan0 300 600 20000 25000
-$$TEMP1 CPU temperature/cpu0 0 5 80 90
-$$VOLT1 P12V voltage/p12v 10.8 11.4 12.6 13.2
-
-"""
-OPENBMC_SENSORS = {
-    "fan_tach/fan0": {"scale": 0, "value": 7200},
-    "temperature/cpu0": {"scale": -3, "value": 45125},
-    "voltage/p12v": {"scale": -3, "value": 12250},
-}
+OPENBMC_CHASSIS = chassis.openbmc("benchobmc", inlet=False)
+OPENBMC_SENSORS = chassis.OPENBMC_SENSORS
 
 
 def log(text):
@@ -547,23 +521,15 @@ def openbmc_run(count, args, workroot):
     return {"nodes": count, "window": window}
 
 
-REDFISH_CHASSIS = """\
-$CHASSISTYPE benchrf
-$$REDFISH
-$$FANCOUNT 2
-$$TEMPCOUNT 3
-$$VOLTCOUNT 2
-$$DISCCOUNT 1
-$$FAN1 Fan0 Fan0 300 600 20000 25000
-$$FAN2 Fan1 Fan1 300 600 20000 25000
-$$TEMP1 CPU "CPU1 Temp" 0 5 80 90
-$$TEMP2 Inlet "Inlet Temp" 0 5 40 50
-$$TEMP3 DIMM "DIMM Temp" 0 5 80 90
-$$VOLT1 P12V "P12V" 10.8 11.4 12.6 13.2
-$$VOLT2 P5V "P5V" 4.5 4.75 5.25 5.5
-$$DISC1 PSU PSU1 1
-
-"""
+REDFISH_CHASSIS = chassis.section("benchrf", [
+    ("FAN", "Fan0", "Fan0", "300 600 20000 25000"),
+    ("FAN", "Fan1", "Fan1", "300 600 20000 25000"),
+    ("TEMP", "CPU", '"CPU1 Temp"', "0 5 80 90"),
+    ("TEMP", "Inlet", '"Inlet Temp"', "0 5 40 50"),
+    ("TEMP", "DIMM", '"DIMM Temp"', "0 5 80 90"),
+    ("VOLT", "P12V", '"P12V"', "10.8 11.4 12.6 13.2"),
+    ("VOLT", "P5V", '"P5V"', "4.5 4.75 5.25 5.5"),
+    ("DISC", "PSU", "PSU1", "1")], "$$REDFISH")
 
 
 def redfish_sensors():

@@ -49,7 +49,7 @@ sys.path.insert(0, ROOT)
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 
 import run as benchrun  # noqa: E402  (bench/run.py: /proc and pipe helpers)
-from tests.harness import daemon, ipmisim, smtp, util  # noqa: E402
+from tests.harness import chassis, daemon, ipmisim, smtp, util  # noqa: E402
 
 try:
     from tests.harness import openbmc
@@ -74,21 +74,8 @@ HTTP_ADDR, HTTP_PORT = "127.0.0.3", 9100
 
 # The simulators' CPU Temp reads 45 degC: 40 is over the hot chassis' critical
 # high limit, so its alert is critical and is re-reported while it lasts.
-IPMI_CHASSIS = """\
-$CHASSISTYPE {name}
-$$FANCOUNT 1
-$$TEMPCOUNT 1
-$$VOLTCOUNT 1
-$$DISCCOUNT 2
-$$FAN1 Fan1 FAN1 500 1000 20000 25000
-$$TEMP1 Cpu "CPU Temp" 0 5 {alerthigh} {crithigh}
-$$VOLT1 Rail12 12V 10.8 11.4 12.6 13.2
-$$DISC1 Psu1 "PSU1 Status" 0
-$$DISC2 Battery "CMOS Battery" 0
-
-"""
-CHASSIS = (IPMI_CHASSIS.format(name="soak", alerthigh=80, crithigh=90)
-           + IPMI_CHASSIS.format(name="soakhot", alerthigh=30, crithigh=40))
+CHASSIS = (chassis.sim("soak", discs=2, psu_critical=0)
+           + chassis.sim("soakhot", discs=2, psu_critical=0, temp_high="30 40"))
 
 # -- schedule (seconds after the start of the faults) -----------------------------
 
@@ -149,17 +136,7 @@ def start_openbmc(work):
     return bmcs, stop, OPENBMC_CHASSIS, lines, {b.name: b.address for b in bmcs}
 
 
-REDFISH_CHASSIS = """\
-$CHASSISTYPE soakrf
-$$REDFISH
-$$FANCOUNT 1
-$$TEMPCOUNT 1
-$$VOLTCOUNT 1
-$$FAN1 FAN0 Fan0 300 600 20000 25000
-$$TEMP1 CPU "CPU1 Temp" 0 5 80 90
-$$VOLT1 P12V P12V 10.8 11.4 12.6 13.2
-
-"""
+REDFISH_CHASSIS = chassis.redfish("soakrf", inlet=False, psu=False)
 
 
 class RedfishBmc:

@@ -26,7 +26,6 @@ typedef struct _tarnsensor {
   double alertlow;
   double alerthigh;
   double crithigh;
-  bool discrete;  // declared with the record; not set by the parser
 } tarnsensor;
 
 // Splits the text after a sensor keyword and its index into the record.

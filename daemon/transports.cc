@@ -10,10 +10,10 @@
 #include "redfish/driver.h"
 #include "redfish/link.h"
 
-transport* newtransport(node* n, time_t readingtime) {
+transport* newtransport(node* n, time_t /*readingtime*/) {
   switch (n->thischassis->transportkind) {
     case TRANSPORT_OPENBMC:
-      return openbmc_attach(n, readingtime);
+      return openbmc_attach(n);
     case TRANSPORT_REDFISH: {
       // Its first requests go out at the first poll of the main loop, so a
       // slow BMC delays no start-up; its sessions are closed at exit.

@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+#include "util/jsontext.h"
+
 namespace {
 
 const char REPLACEMENT[] = "\xef\xbf\xbd";  // U+FFFD in UTF-8
@@ -71,23 +73,7 @@ void appendlabelvalue(std::string& out, const char* text) {
 
 void appendjsonstring(std::string& out, const char* text) {
   out += '"';
-  appendutf8(out, text, [](std::string& o, char c) {
-    static const char hex[] = "0123456789abcdef";
-    if (c == '"' || c == '\\') {
-      o += '\\';
-      o += c;
-    } else if (c == '\n') {
-      o += "\\n";
-    } else if (c == '\t') {
-      o += "\\t";
-    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-      o += "\\u00";
-      o += hex[(c >> 4) & 0xf];
-      o += hex[c & 0xf];
-    } else {
-      o += c;
-    }
-  });
+  appendutf8(out, text, appendjsonchar);
   out += '"';
 }
 

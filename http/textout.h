@@ -11,8 +11,8 @@
 // quote and line feed become \\, \" and \n.
 void appendlabelvalue(std::string& out, const char* text);
 
-// Appends text as a JSON string, quotes included: " and \ escaped, control
-// characters as \n, \t or \u00XX.
+// Appends text as a JSON string, quotes included, escaped as appendjsonchar
+// (util/jsontext.h) does.
 void appendjsonstring(std::string& out, const char* text);
 
 // Appends the shortest decimal text that reads back as the same double

@@ -27,15 +27,7 @@ typedef struct sdata_s {
   unsigned int refcount;
   ipmi_sensor_id_t sensor_id;
   char name[128];  // the sensor's full OpenIPMI name
-  ipmi_event_state_t* es;
-  ipmi_thresholds_t* th;
-  int state_sup;
-  int thresh_sup;
-  struct sdata_s* next;
-  struct sdata_s* prev;
 } sdata_t;
-
-extern sdata_t* sdata_list;
 
 sdata_t* alloc_sdata(ipmi_sensor_t* sensor);
 void use_sdata(sdata_t* sdata);

@@ -3,10 +3,11 @@
 // threshold crossings and the generic event types.
 #include "ipmi/seltext.h"
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
+
+#include "util/appendf.h"
 
 namespace {
 
@@ -276,20 +277,6 @@ const char* const GENERIC[][GENERICOFFSETS] = {
     {"D0 power state", "D1 power state", "D2 power state", "D3 power state"},
 };
 constexpr int NUMGENERIC = static_cast<int>(sizeof GENERIC / sizeof GENERIC[0]);
-
-// Appends formatted text at *pos within out[0, outlen), cutting at the end.
-void appendf(char* out, size_t outlen, size_t* pos, const char* fmt, ...)
-    __attribute__((format(printf, 4, 5)));
-void appendf(char* out, size_t outlen, size_t* pos, const char* fmt, ...) {
-  if (outlen == 0 || *pos + 1 >= outlen) return;
-  va_list ap;
-  va_start(ap, fmt);
-  int n = vsnprintf(out + *pos, outlen - *pos, fmt, ap);
-  va_end(ap);
-  if (n < 0) return;
-  *pos += static_cast<size_t>(n);
-  if (*pos >= outlen) *pos = outlen - 1;
-}
 
 const sensortype* typeentry(unsigned char type) {
   return type < NUMSENSORTYPES ? &SENSORTYPES[type] : nullptr;

@@ -49,7 +49,7 @@ TEST_F(CheckLimits, SkipsSettlingUnpoweredDeadShuttingDownAndTooSoon) {
   n1.firsttime = testclock::fixed - 179;
   EXPECT_EQ(n1.checklimits(), 1);
   EXPECT_EQ(n1.lastcheck, 0);
-  EXPECT_TRUE(pendingalerts.myalerts.empty());
+  EXPECT_EQ(alertcount(), 0u);
   n1.firsttime = testclock::fixed - 180;
 
   n1.power = false;
@@ -61,7 +61,7 @@ TEST_F(CheckLimits, SkipsSettlingUnpoweredDeadShuttingDownAndTooSoon) {
   n1.inShutdown = true;
   EXPECT_EQ(n1.checklimits(), 1);
   n1.inShutdown = false;
-  EXPECT_TRUE(pendingalerts.myalerts.empty());
+  EXPECT_EQ(alertcount(), 0u);
 
   EXPECT_EQ(n1.checklimits(), 0);
   EXPECT_EQ(n1.lastcheck, testclock::fixed.load());
@@ -93,19 +93,19 @@ TEST_F(CheckLimits, WhatCountsAsOutOfLimits) {
   EXPECT_NE(find(&n1, DISC, 1), nullptr);
 
   // Only discrete alerts: the pass counts as within limits.
-  pendingalerts.myalerts.clear();
+  clearalerts();
   n1.fan[0] = 4000;
   n1.volt[0] = 12;
   testclock::advance(6);
   EXPECT_EQ(n1.checklimits(), 1);
-  EXPECT_EQ(pendingalerts.myalerts.size(), 2u);
+  EXPECT_EQ(alertcount(), 2u);
 
   // Back within limits: pruned once quiet for more than 390 s.
   n1.disc[0] = n1.disc[1] = IPMI_DISC_HEALTHY;
   n1.temp[0] = 95;
   testclock::advance(391);
   EXPECT_EQ(n1.checklimits(), 0);
-  ASSERT_EQ(pendingalerts.myalerts.size(), 1u);
+  ASSERT_EQ(alertcount(), 1u);
   EXPECT_NE(find(&n1, TEMP, 0), nullptr);
 }
 

@@ -157,8 +157,6 @@ void node::shutdown() {
   block->thisnode = this;
   snprintf(block->username, sizeof block->username, "%s",
            username ? username : "");
-  snprintf(block->password, sizeof block->password, "%s",
-           password ? password : "");
   block->inShutdown = &inShutdown;
   block->sshdone = false;
   snprintf(tmperrmsg, sizeof tmperrmsg, "%s being shutdown automatically\n",

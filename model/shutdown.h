@@ -19,7 +19,6 @@ class node;
 typedef struct _shutdown_node {
   node* thisnode;
   char username[FIELDLEN];
-  char password[FIELDLEN];
   // The clean-shutdown thread; joined by the enforcing thread only.
   pthread_t thread;
   std::atomic<bool>* inShutdown;

@@ -90,7 +90,6 @@ class openbmc_link : public transport {
   char* curlURL;
   char* curlDATA;
   const char* curlCurSens;
-  time_t curlLastLogin;
   time_t curlLastPwrOnCmd;
   CURLcode res;
   // The reply of the running transfer, collected whole by collectreply.
@@ -115,7 +114,7 @@ class openbmc_link : public transport {
 // once; a failed login is reported and retried by the worker. Returns
 // without waiting for the BMC. Ends the process when the worker cannot be
 // set up.
-transport* openbmc_attach(node* n, time_t readingtime);
+transport* openbmc_attach(node* n);
 
 // The write callback of every request: appends to curlReply, and ends the
 // transfer (setting curlReplyTooLong) when the reply passes OPENBMCMAXREPLY.

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "config/tls.h"
+#include "util/jsontext.h"
 
 namespace {
 
@@ -110,42 +111,12 @@ double scaledreading(long scale, long value) {
   return static_cast<double>(value) / divisor;
 }
 
-bool jsonescape(const char* in, char* out, size_t outlen) {
-  size_t used = 0;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(in); *p;
-       p++) {
-    char piece[8];
-    if (*p == '"' || *p == '\\') {
-      piece[0] = '\\';
-      piece[1] = static_cast<char>(*p);
-      piece[2] = '\0';
-    } else if (*p < 0x20) {
-      snprintf(piece, sizeof piece, "\\u%04x", *p);
-    } else {
-      piece[0] = static_cast<char>(*p);
-      piece[1] = '\0';
-    }
-    size_t n = strlen(piece);
-    if (used + n >= outlen) {
-      out[used] = '\0';
-      return false;
-    }
-    memcpy(out + used, piece, n);
-    used += n;
-  }
-  out[used] = '\0';
-  return true;
-}
-
 bool formatloginbody(char* out, size_t outlen, const char* user,
                      const char* password) {
-  // Each character may grow to six; the fields hold at most 49 characters.
-  char u[6 * 64 + 1];
-  char p[6 * 64 + 1];
-  bool whole =
-      jsonescape(user, u, sizeof u) && jsonescape(password, p, sizeof p);
-  int n = snprintf(out, outlen, "{\"data\": [ \"%s\", \"%s\" ] }", u, p);
-  return whole && n >= 0 && static_cast<size_t>(n) < outlen;
+  std::string body = "{\"data\": [ \"" + jsonescaped(user) + "\", \"" +
+                     jsonescaped(password) + "\" ] }";
+  int n = snprintf(out, outlen, "%s", body.c_str());
+  return n >= 0 && static_cast<size_t>(n) < outlen;
 }
 
 std::string replytext(const char* data, size_t len) {

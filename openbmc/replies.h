@@ -42,12 +42,8 @@ double scaledreading(long scale, long value);
 // A reply piece of data[0, len) as a message quotes it: escaped and cut as
 // peertext does, so a BMC can neither forge a log line nor flood the log.
 std::string replytext(const char* data, size_t len);
-// Writes `in` into `out` as the inside of a JSON string: '"', '\\' and
-// control characters are escaped. Always terminates `out` (outlen > 0);
-// returns false when the text had to be cut.
-bool jsonescape(const char* in, char* out, size_t outlen);
 // Forms the login body {"data": [ "user", "password" ] } with both values
-// escaped; returns false when it did not fit.
+// escaped; returns false when it did not fit (and was cut).
 bool formatloginbody(char* out, size_t outlen, const char* user,
                      const char* password);
 

@@ -42,7 +42,6 @@ openbmc_link::openbmc_link(node* n)
       curlURL(nullptr),
       curlDATA(nullptr),
       curlCurSens(nullptr),
-      curlLastLogin(0),
       curlLastPwrOnCmd(0),
       res(CURLE_OK),
       curlReplyTooLong(false),
@@ -185,10 +184,9 @@ void* openbmc_link::curlNodeThread(void* thelink) {
   }
 }
 
-transport* openbmc_attach(node* n, time_t readingtime) {
+transport* openbmc_attach(node* n) {
   openbmc_link* l = new openbmc_link(n);
   // Everything the worker reads is set before it starts.
-  l->curlLastLogin = readingtime;
   for (int kind = FAN; kind < DISC; kind++) {
     chassisslots slots = n->thischassis->slots(kind);
     openbmc_sensor** table = l->sensortable(kind);

@@ -139,7 +139,7 @@ TEST_F(StatusPipe, AReaderLeavingEarlyAbandonsOnlyThatSnapshot) {
   ASSERT_EQ(mkfifo(nodewatchdat, 0444), 0);
   // The first reader takes a few bytes of a snapshot of megabytes and
   // leaves; the writer must come back rather than die or block.
-  std::thread early([this] {
+  std::thread early([] {
     int fd = open(nodewatchdat, O_RDONLY);
     char buf[16];
     EXPECT_EQ(read(fd, buf, sizeof buf), 16);
@@ -148,7 +148,7 @@ TEST_F(StatusPipe, AReaderLeavingEarlyAbandonsOnlyThatSnapshot) {
   writestatussnapshot(&mycluster);
   early.join();
   std::string snapshot;
-  std::thread full([this, &snapshot] {
+  std::thread full([&snapshot] {
     int fd = open(nodewatchdat, O_RDONLY);
     snapshot = readall(fd);
     close(fd);
@@ -168,7 +168,7 @@ TEST_F(StatusPipe, NoNodesGiveAnEmptySnapshot) {
   mycluster.numnodes = 0;
   ASSERT_EQ(mkfifo(nodewatchdat, 0444), 0);
   std::string snapshot = "unread";
-  std::thread reader([this, &snapshot] {
+  std::thread reader([&snapshot] {
     int fd = open(nodewatchdat, O_RDONLY);
     snapshot = readall(fd);
     close(fd);

@@ -39,7 +39,7 @@
 #include "model/globals.h"
 #include "redfish/link.h"
 
-std::mutex redfishlock;
+lockable redfishlock;
 
 // One node's transfer; the driver thread's once the driver runs.
 struct redfishtransfer {
@@ -63,10 +63,9 @@ constexpr int IDLEWAITMS = 1000;
 CURLM* multi = nullptr;                   // made at the first attach
 std::vector<redfishtransfer*> transfers;  // fixed once the driver runs
 std::atomic<bool> started{false};
-// Guarded by redfishlock:
-std::vector<redfish_link*> news;  // links whose inbox changed
-int unfinished = 0;               // links not yet finished
-std::condition_variable allstopped;
+std::vector<redfish_link*> news GUARDED_BY(redfishlock);  // inbox changed
+int unfinished GUARDED_BY(redfishlock) = 0;  // links not yet finished
+std::condition_variable_any allstopped;      // waited on under redfishlock
 
 size_t onbody(char* data, size_t size, size_t count, void* arg) {
   redfishtransfer* t = static_cast<redfishtransfer*>(arg);
@@ -148,7 +147,7 @@ void begin(redfishtransfer* t, const redfishrequest& req) {
 void countfinished(redfishtransfer* t) {
   if (t->counted) return;
   t->counted = true;
-  std::lock_guard<std::mutex> hold(redfishlock);
+  holding<lockable> hold(redfishlock);
   unfinished--;
   allstopped.notify_all();
 }
@@ -182,7 +181,7 @@ void* driverthread(void*) {
   for (;;) {
     batch.clear();
     {
-      std::lock_guard<std::mutex> hold(redfishlock);
+      holding<lockable> hold(redfishlock);
       batch.swap(news);
       for (redfish_link* l : batch) l->listed = false;
     }
@@ -190,7 +189,7 @@ void* driverthread(void*) {
       redfishtransfer* t = l->transfer;
       bool stopping;
       {
-        std::lock_guard<std::mutex> hold(redfishlock);
+        holding<lockable> hold(redfishlock);
         stopping = l->wantstop;
       }
       // At exit a request under way gives way to the logout.
@@ -237,7 +236,7 @@ redfish_link* redfishattach(node* n) {
   t->link = new redfish_link(n);
   t->link->transfer = t;
   transfers.push_back(t);
-  std::lock_guard<std::mutex> hold(redfishlock);
+  holding<lockable> hold(redfishlock);
   unfinished++;
   return t->link;
 }
@@ -245,7 +244,7 @@ redfish_link* redfishattach(node* n) {
 void redfishnotify(redfish_link* l) {
   if (!l->transfer) return;
   {
-    std::lock_guard<std::mutex> hold(redfishlock);
+    holding<lockable> hold(redfishlock);
     if (!l->listed) {
       l->listed = true;
       news.push_back(l);
@@ -266,7 +265,7 @@ void redfishnotify(redfish_link* l) {
 void redfishstopall() {
   // Before the first poll nothing was sent: no session to close.
   if (!started) return;
-  std::unique_lock<std::mutex> hold(redfishlock);
+  holding<lockable> hold(redfishlock);
   for (redfishtransfer* t : transfers) {
     t->link->wantstop = true;
     if (!t->link->listed) {
@@ -275,6 +274,9 @@ void redfishstopall() {
     }
   }
   curl_multi_wakeup(multi);
-  allstopped.wait_for(hold, std::chrono::milliseconds(REDFISHSTOPMS),
-                      [] { return unfinished == 0; });
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(REDFISHSTOPMS);
+  while (unfinished != 0 &&
+         allstopped.wait_until(redfishlock, deadline) != std::cv_status::timeout) {
+  }
 }

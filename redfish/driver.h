@@ -3,14 +3,14 @@
 #ifndef KESTREL_REDFISH_DRIVER_H_
 #define KESTREL_REDFISH_DRIVER_H_
 
-#include <mutex>
+#include "model/locks.h"
 
 class node;
 class redfish_link;
 
 // Guards the inbox of every link (wantpoll, wantstatus, wantstop, commands,
 // listed) and the driver's list of links with news.
-extern std::mutex redfishlock;
+extern lockable redfishlock;
 
 // The whole exit clean-up of the Redfish nodes: logouts in parallel. A
 // request under way is abandoned for the logout, which a slow BMC may take

@@ -4,7 +4,6 @@
 #include <stdio.h>
 
 #include <algorithm>
-#include <mutex>
 #include <unordered_map>
 
 #include "config/tls.h"
@@ -59,7 +58,7 @@ redfish_link::redfish_link(node* owner) : n(owner) {
 bool redfish_link::poll(node* owner) {
   bool reads = !owner->isdead() && owner->ispowered();
   {
-    std::lock_guard<std::mutex> hold(redfishlock);
+    holding<lockable> hold(redfishlock);
     wantpoll = true;
   }
   redfishnotify(this);
@@ -72,7 +71,7 @@ bool redfish_link::command(node* owner, int code) {
     case POWERON:
     case RESET: {
       {
-        std::lock_guard<std::mutex> hold(redfishlock);
+        holding<lockable> hold(redfishlock);
         if (commands.size() >= REDFISHMAXCOMMANDS) {
           say("Too many power commands waiting for %s; power %s dropped\n",
               owner->name, commandname(code));
@@ -84,9 +83,10 @@ bool redfish_link::command(node* owner, int code) {
       return true;
     }
     case STATUS:
-      redfishlock.lock();
-      wantstatus = true;  // one outstanding
-      redfishlock.unlock();
+      {
+        holding<lockable> hold(redfishlock);
+        wantstatus = true;  // one outstanding
+      }
       redfishnotify(this);
       return true;
     default:
@@ -97,14 +97,14 @@ bool redfish_link::command(node* owner, int code) {
 
 void redfish_link::stop(node*) {
   {
-    std::lock_guard<std::mutex> hold(redfishlock);
+    holding<lockable> hold(redfishlock);
     wantstop = true;
   }
   redfishnotify(this);
 }
 
 bool redfish_link::takejob() {
-  std::lock_guard<std::mutex> hold(redfishlock);
+  holding<lockable> hold(redfishlock);
   if (wantstop) {
     wantstop = wantpoll = wantstatus = false;
     commands.clear();
@@ -637,7 +637,7 @@ void redfish_link::onreply(const redfishreply& r) {
             format("%s answered HTTP %ld", peertext(sentpath).c_str(), r.status));
       {
         // The new state shows at the next power-state read; ask for it now.
-        std::lock_guard<std::mutex> hold(redfishlock);
+        holding<lockable> hold(redfishlock);
         wantstatus = true;
       }
       return endjob();

@@ -26,6 +26,7 @@
 
 #include "model/defines.h"
 #include "model/transport.h"
+#include "redfish/driver.h"
 #include "redfish/replies.h"
 
 class node;
@@ -106,11 +107,12 @@ class redfish_link : public transport {
   node* const n;
 
   // Inbox, guarded by redfishlock (redfish/driver.h).
-  bool wantpoll = false;
-  bool wantstatus = false;
-  bool wantstop = false;
-  std::deque<int> commands;
-  bool listed = false;  // on the driver's list of links with news
+  bool wantpoll GUARDED_BY(redfishlock) = false;
+  bool wantstatus GUARDED_BY(redfishlock) = false;
+  bool wantstop GUARDED_BY(redfishlock) = false;
+  std::deque<int> commands GUARDED_BY(redfishlock);
+  // On the driver's list of links with news.
+  bool listed GUARDED_BY(redfishlock) = false;
 
   // The driver's record of this link's transfer; driver thread only.
   struct redfishtransfer* transfer = nullptr;
@@ -218,7 +220,7 @@ class redfish_link : public transport {
   std::atomic<time_t> passseconds{0};
 
  private:
-  bool takejob();
+  bool takejob() EXCLUDES(redfishlock);
   void beginjob();
   void startwork();
   void failjob(const std::string& why);

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "model/defines.h"
+#include "util/jsontext.h"
 
 using json = nlohmann::json;
 
@@ -388,34 +389,16 @@ const char* chooseresettype(int code, const std::vector<std::string>& allowed) {
   return nullptr;
 }
 
-std::string jsonstring(const char* in) {
-  std::string out;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(in); *p;
-       p++) {
-    if (*p == '"' || *p == '\\') {
-      out += '\\';
-      out += static_cast<char>(*p);
-    } else if (*p < 0x20) {
-      char piece[8];
-      snprintf(piece, sizeof piece, "\\u%04x", *p);
-      out += piece;
-    } else {
-      out += static_cast<char>(*p);
-    }
-  }
-  return out;
-}
-
 std::string sessionbody(const char* user, const char* password,
                         const char* context) {
-  std::string body = "{\"UserName\": \"" + jsonstring(user) +
-                     "\", \"Password\": \"" + jsonstring(password) + "\"";
-  if (context[0]) body += ", \"Context\": \"" + jsonstring(context) + "\"";
+  std::string body = "{\"UserName\": \"" + jsonescaped(user) +
+                     "\", \"Password\": \"" + jsonescaped(password) + "\"";
+  if (context[0]) body += ", \"Context\": \"" + jsonescaped(context) + "\"";
   return body + "}";
 }
 
 std::string resetbody(const char* resettype) {
-  return "{\"ResetType\": \"" + jsonstring(resettype) + "\"}";
+  return "{\"ResetType\": \"" + jsonescaped(resettype) + "\"}";
 }
 
 bool readheader(const char* line, size_t len, const char* name,

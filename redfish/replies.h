@@ -134,9 +134,6 @@ int bindreading(const char* name, const std::vector<redfishreading>& list);
 // they could do the opposite. Null when nothing fits or for another code.
 const char* chooseresettype(int code, const std::vector<std::string>& allowed);
 
-// `text` as the inside of a JSON string: '"', '\\' and control characters
-// escaped, other bytes as they are.
-std::string jsonstring(const char* text);
 // {"UserName": "...", "Password": "..."}, both escaped, with "Context"
 // when `context` is not empty.
 std::string sessionbody(const char* user, const char* password,

@@ -207,7 +207,7 @@ TEST(RedfishReplies, LoginBodyIsEscapedAndHeadersAreRead) {
   const char password[] = "pa\"ss\\w\tord\x01";
   std::string body = sessionbody("root", password);
   EXPECT_EQ(body,
-            "{\"UserName\": \"root\", \"Password\": \"pa\\\"ss\\\\w\\u0009ord"
+            "{\"UserName\": \"root\", \"Password\": \"pa\\\"ss\\\\w\\tord"
             "\\u0001\"}");
   nlohmann::json doc = nlohmann::json::parse(body);
   EXPECT_EQ(doc["Password"], password);

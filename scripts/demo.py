@@ -36,7 +36,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, ROOT)
 
-from tests.harness import daemon, ipmisim, util  # noqa: E402
+from tests.harness import chassis, daemon, ipmisim, util  # noqa: E402
 
 try:  # the TLS test BMC and the SMTP server may be absent from older trees
     from tests.harness import openbmc
@@ -65,59 +65,37 @@ IPMI_NODES = [("node01", "compute"), ("node02", "compute"),
 OBMC_NODE, OBMC_ADDR = "node05", "127.0.0.15"
 RF_NODE, RF_ADDR = "node06", "127.0.0.16"
 
-CHASSIS_DAT = """\
+CHASSIS_DAT = ("""\
 ! Chassis definitions of the kestrel demo (scripts/demo.py).
 ! $$<KIND><n> <label> <name as the BMC reports it>
 !     <critical low> <alert low> <alert high> <critical high>
 ! Discrete sensors carry a critical mark instead: 1 = a critical state of
 ! this sensor powers the node off.
-$CHASSISTYPE compute
-$$FANCOUNT 1
-$$TEMPCOUNT 1
-$$VOLTCOUNT 1
-$$DISCCOUNT 1
-$$FAN1 Fan1 FAN1 500 1000 20000 25000
-$$TEMP1 CPU "CPU Temp" 0 5 80 90
-$$VOLT1 12V 12V 10.8 11.4 12.6 13.2
-$$DISC1 PSU "PSU1 Status" 1
-
+""" + chassis.section("compute", [
+    ("FAN", "Fan1", "FAN1", "500 1000 20000 25000"),
+    ("TEMP", "CPU", '"CPU Temp"', "0 5 80 90"),
+    ("VOLT", "12V", "12V", "10.8 11.4 12.6 13.2"),
+    ("DISC", "PSU", '"PSU1 Status"', "1")]) + """\
 ! The same BMC model in a denser chassis: other labels, tighter limits, and
 ! the CMOS battery watched too (a flat battery is no reason to power off).
-$CHASSISTYPE storage
-$$FANCOUNT 1
-$$TEMPCOUNT 1
-$$VOLTCOUNT 1
-$$DISCCOUNT 2
-$$FAN1 FanA FAN1 2000 3000 12000 12500
-$$TEMP1 CPU-T "CPU Temp" 0 5 70 85
-$$VOLT1 P12V 12V 11.0 11.5 12.5 13.0
-$$DISC1 PSU1 "PSU1 Status" 1
-$$DISC2 Batt "CMOS Battery" 0
-
+""" + chassis.section("storage", [
+    ("FAN", "FanA", "FAN1", "2000 3000 12000 12500"),
+    ("TEMP", "CPU-T", '"CPU Temp"', "0 5 70 85"),
+    ("VOLT", "P12V", "12V", "11.0 11.5 12.5 13.0"),
+    ("DISC", "PSU1", '"PSU1 Status"', "1"),
+    ("DISC", "Batt", '"CMOS Battery"', "0")]) + """\
 ! An OpenBMC BMC, reached over its REST interface on HTTPS.
-$CHASSISTYPE openbmc
-$$OPENBMC
-$$FANCOUNT 1
-$$TEMPCOUNT 2
-$$VOLTCOUNT 1
-$$FAN1 Fan0 fan_tach/fan0 300 600 20000 25000
-$$TEMP1 Inlet temperature/inlet 0 5 40 50
-$$TEMP2 CPU temperature/cpu0 0 5 80 90
-$$VOLT1 P12V voltage/p12v 10.8 11.4 12.6 13.2
-
+""" + chassis.section("openbmc", [
+    ("FAN", "Fan0", "fan_tach/fan0", "300 600 20000 25000"),
+    ("TEMP", "Inlet", "temperature/inlet", "0 5 40 50"),
+    ("TEMP", "CPU", "temperature/cpu0", "0 5 80 90"),
+    ("VOLT", "P12V", "voltage/p12v", "10.8 11.4 12.6 13.2")], "$$OPENBMC") + """\
 ! A Redfish BMC (the DMTF mockup's layout), reached over HTTPS.
-$CHASSISTYPE redfish
-$$REDFISH
-$$FANCOUNT 1
-$$TEMPCOUNT 1
-$$VOLTCOUNT 1
-$$DISCCOUNT 1
-$$FAN1 Fan0 Fan0 300 600 20000 25000
-$$TEMP1 CPU "CPU1 Temp" 0 5 80 90
-$$VOLT1 P12V "P12V" 10.8 11.4 12.6 13.2
-$$DISC1 PSU PSU1 1
-
-"""
+""" + chassis.section("redfish", [
+    ("FAN", "Fan0", "Fan0", "300 600 20000 25000"),
+    ("TEMP", "CPU", '"CPU1 Temp"', "0 5 80 90"),
+    ("VOLT", "P12V", '"P12V"', "10.8 11.4 12.6 13.2"),
+    ("DISC", "PSU", "PSU1", "1")], "$$REDFISH"))
 
 # OpenBMC sensors: an integer value and its decimal scale.
 OBMC_SENSORS = {

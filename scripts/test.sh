@@ -3,10 +3,11 @@
 #   build/       plain build: unit tests
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer: unit tests and
 #                the process-level tests against real peers
-#   build-tsan/  ThreadSanitizer: unit tests
+#   build-tsan/  clang with ThreadSanitizer: unit tests; clang's
+#                -Wthread-safety checks every use of a field marked
+#                GUARDED_BY, in the daemon and the unit tests alike
 #   build-fuzz/  clang with libFuzzer, ASan and UBSan: every fuzz target runs
-#                for 20 s on its seed corpus (scripts/fuzz.sh); clang's
-#                -Wthread-safety checks every field marked GUARDED_BY here
+#                for 20 s on its seed corpus (scripts/fuzz.sh)
 # Every build treats warnings as errors, and the plain one is checked to
 # install exactly the files the Debian package lists. At the end (also after
 # a failure) it prints how long each stage took.
@@ -58,6 +59,16 @@ unit() {
   (cd "$1" && ctest --output-on-failure --no-tests=error -j "$jobs")
 }
 
+# A build-tsan/ configured earlier with another compiler is made anew: the
+# compiler of a configured tree does not change.
+tsan_build() {
+  if [ -f build-tsan/CMakeCache.txt ] &&
+    ! grep -q '^CMAKE_CXX_COMPILER:.*clang++$' build-tsan/CMakeCache.txt; then
+    rm -rf build-tsan
+  fi
+  (export CC=clang CXX=clang++ && build build-tsan -DKESTREL_SANITIZE=thread)
+}
+
 tsan_unit() {
   (export TSAN_OPTIONS=halt_on_error=1 && unit build-tsan)
 }
@@ -75,6 +86,6 @@ stage "asan build" build build-asan -DKESTREL_SANITIZE="address;undefined"
 stage "asan unit tests" unit build-asan
 stage "process tests" env KESTREL_BUILD="$PWD/build-asan" \
   scripts/process-tests.sh --durations=15
-stage "tsan build" build build-tsan -DKESTREL_SANITIZE=thread
+stage "tsan build" tsan_build
 stage "tsan unit tests" tsan_unit
 stage "fuzz" scripts/fuzz.sh 20

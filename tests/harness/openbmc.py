@@ -23,22 +23,15 @@ an endless body (bounded at FLOODLIMIT) on a connection that then closes.
 import base64
 import json
 import os
-import signal
-import socket
-import ssl
-import struct
-import subprocess
 import sys
 import threading
 import time
-from http.server import BaseHTTPRequestHandler
 
 if __package__ in (None, ""):
     sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(
         os.path.abspath(__file__)))))
 from tests.harness import tlspeer, util  # noqa: E402
 
-PYTHON = "/usr/bin/python3"
 UNITS = {
     "temperature": "xyz.openbmc_project.Sensor.Value.Unit.DegreesC",
     "voltage": "xyz.openbmc_project.Sensor.Value.Unit.Volts",
@@ -136,56 +129,26 @@ class State:
                 self.refuse_login = bool(command["refuse_login"])
             if "password" in command:
                 self.password = command["password"]
-            if "fault" in command:
-                self.fault = command["fault"]
             if "split" in command:
                 self.split = command["split"]
             if "flood_login" in command:
                 self.flood_login = bool(command["flood_login"])
-            if "stall" in command:
-                self.stall = command["stall"]
-                if self.stall:
-                    self.unstall.clear()
-                else:
-                    self.unstall.set()
+            tlspeer.apply_faults(self, command)
             return {"power": self.power, "epoch": self.epoch,
                     "sessions": len(self.sessions)}
 
 
-class Handler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
+class Handler(tlspeer.PeerHandler):
     server_version = "TestBmc/1.0"
-
-    def log_message(self, *args):
-        pass
-
-    def do_GET(self):
-        self.handle_request("GET")
-
-    def do_POST(self):
-        self.handle_request("POST")
 
     def do_PUT(self):
         self.handle_request("PUT")
 
     def handle_request(self, method):
-        state = self.server.state
-        length = int(self.headers.get("Content-Length") or 0)
-        body = self.rfile.read(length).decode("utf-8", "replace") if length else ""
+        state = self.server.peer
         cookie = self.headers.get("Cookie", "")
-        state.record({"t": time.time(), "method": method, "path": self.path,
-                      "headers": dict(self.headers.items()), "body": body,
-                      "cookie": cookie})
-        if state.stall:
-            # Never answers; when the stall is lifted the connection closes.
-            state.unstall.wait()
-            self.close_connection = True
-            return
-        if state.fault == "reset":
-            # Closing with a zero linger time sends RST instead of FIN.
-            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                       struct.pack("ii", 1, 0))
-            self.close_connection = True
+        body = self.intake(method, cookie=cookie)
+        if body is None:
             return
         if state.flood_login and self.path == "/login":
             self.flood()
@@ -313,39 +276,12 @@ class Handler(BaseHTTPRequestHandler):
         }
 
 
-class TlsServer(tlspeer.TlsServer):
-    def __init__(self, address, state, context):
-        self.state = state
-        super().__init__(address, Handler, state, context)
-
-def serve_control(state, path):
-    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    listener.bind(path + ".tmp")
-    listener.listen(8)
-    os.rename(path + ".tmp", path)  # ready once the name exists
-    while True:
-        conn, _ = listener.accept()
-        with conn, conn.makefile("rw") as f:
-            line = f.readline()
-            try:
-                answer = state.apply(json.loads(line))
-            except ValueError as e:
-                answer = {"error": str(e)}
-            f.write(json.dumps(answer) + "\n")
-            f.flush()
-
-
 def main(config_path):
     with open(config_path) as f:
         config = json.load(f)
     state = State(config)
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(config["cert"], config["key"])
-    server = TlsServer((config["address"], config.get("port", 443)), state,
-                       context)
-    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    serve_control(state, config["control"])
+    tlspeer.serve(config, [((config["address"], config.get("port", 443)),
+                            state, Handler)], state.apply)
 
 
 # ---------------------------------------------------------------------------
@@ -375,19 +311,8 @@ class TestBmc:
         self.proc = None
 
     def start(self):
-        path = os.path.join(self.dir, "config.json")
-        with open(path, "w") as f:
-            json.dump(self.config, f)
-        self.proc = subprocess.Popen(
-            [PYTHON, os.path.abspath(__file__), path],
-            stdout=open(os.path.join(self.dir, "stdout"), "wb"),
-            stderr=open(os.path.join(self.dir, "stderr"), "wb"))
-        util.wait_until(lambda: os.path.exists(self.control_path)
-                        or self.proc.poll() is not None, 10,
-                        what="test BMC %s" % self.name)
-        if self.proc.poll() is not None:
-            raise RuntimeError("test BMC %s failed: %s" % (
-                self.name, util.read_text(os.path.join(self.dir, "stderr"))))
+        self.proc = tlspeer.start(__file__, self.dir, self.config,
+                                  "test BMC %s" % self.name)
         return self
 
     def stop(self):
@@ -395,27 +320,16 @@ class TestBmc:
 
     def control(self, **command):
         """Changes the BMC's state; returns its power, epoch and sessions."""
-        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
-            s.settimeout(5)
-            s.connect(self.control_path)
-            s.sendall((json.dumps(command) + "\n").encode())
-            with s.makefile("r") as f:
-                return json.loads(f.readline())
+        return tlspeer.control(self.control_path, command)
 
     def requests(self):
         """Every request received so far, oldest first."""
-        return [json.loads(l) for l in util.read_text(self.log_path).splitlines()
-                if l.strip()]
+        return tlspeer.logged(self.log_path)
 
     def wait_request(self, predicate, timeout=15, what="a request"):
         """Waits for a received request matching predicate; returns it."""
-        def find():
-            for r in self.requests():
-                if predicate(r):
-                    return r
-            return None
-        return util.wait_until(find, timeout,
-                               what="%s at BMC %s" % (what, self.name))
+        return tlspeer.wait_logged(self.log_path, predicate, timeout,
+                                   "%s at BMC %s" % (what, self.name))
 
 
 if __name__ == "__main__":

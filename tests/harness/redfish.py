@@ -29,22 +29,14 @@ import json
 import os
 import random
 import re
-import signal
-import socket
-import ssl
-import struct
-import subprocess
 import sys
 import threading
-import time
-from http.server import BaseHTTPRequestHandler
 
 if __package__ in (None, ""):
     sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(
         os.path.abspath(__file__)))))
 from tests.harness import tlspeer, util  # noqa: E402
 
-PYTHON = "/usr/bin/python3"
 SESSIONS = "/redfish/v1/SessionService/Sessions"
 KINDS = {  # kind: (ReadingType, ReadingUnits, bmcweb id prefix)
     "temp": ("Temperature", "Cel", "temperature"),
@@ -140,8 +132,6 @@ class Bmc:
                 self.allowed = command["allowed"]
             if command.get("expire"):
                 self.sessions.clear()  # every token is now unknown: 401
-            if "fault" in command:
-                self.fault = command["fault"]
             self.links.update(command.get("links", {}))
             if "latency" in command:
                 self.latency = command["latency"]
@@ -152,12 +142,7 @@ class Bmc:
             for knob in ("session_cap", "login_delay"):
                 if knob in command:
                     setattr(self, knob, command[knob])
-            if "stall" in command:
-                self.stall = command["stall"]
-                if self.stall:
-                    self.unstall.clear()
-                else:
-                    self.unstall.set()
+            tlspeer.apply_faults(self, command)
             return {"power": self.power, "sessions": len(self.sessions),
                     "max_sessions": self.max_sessions, "resets": self.resets}
 
@@ -411,18 +396,8 @@ MALFORMED = {
 }
 
 
-class Handler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
+class Handler(tlspeer.PeerHandler):
     server_version = "TestRedfish/1.0"
-
-    def log_message(self, *args):
-        pass
-
-    def do_GET(self):
-        self.handle_request("GET")
-
-    def do_POST(self):
-        self.handle_request("POST")
 
     def do_DELETE(self):
         self.handle_request("DELETE")
@@ -431,15 +406,9 @@ class Handler(BaseHTTPRequestHandler):
         self.handle_request("PATCH")
 
     def handle_request(self, method):
-        bmc = self.server.bmc
-        length = int(self.headers.get("Content-Length") or 0)
-        body = self.rfile.read(length).decode("utf-8", "replace") if length else ""
-        bmc.record({"t": time.time(), "method": method, "path": self.path,
-                    "headers": dict(self.headers.items()), "body": body})
-        if bmc.stall:
-            # Never answers; when the stall is lifted the connection closes.
-            bmc.unstall.wait()
-            self.close_connection = True
+        bmc = self.server.peer
+        body = self.intake(method)
+        if body is None:
             return
         pause = bmc.latency
         if isinstance(pause, list):
@@ -454,11 +423,6 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Retry-After", "5")
             self.end_headers()
             self.wfile.write(payload)
-            return
-        if bmc.fault == "reset":
-            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                       struct.pack("ii", 1, 0))
-            self.close_connection = True
             return
         status, doc, extra = self.route(bmc, method, body)
         text = "" if doc is None else bmc.dumps(doc)
@@ -511,41 +475,17 @@ class Handler(BaseHTTPRequestHandler):
         return 405, error_body("OperationNotAllowed", "Not allowed"), []
 
 
-class TlsServer(tlspeer.TlsServer):
-    def __init__(self, address, bmc, context):
-        self.bmc = bmc
-        super().__init__(address, Handler, bmc, context)
-
-def serve_control(bmcs, path):
-    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    listener.bind(path + ".tmp")
-    listener.listen(8)
-    os.rename(path + ".tmp", path)  # ready once the name exists
-    while True:
-        conn, _ = listener.accept()
-        with conn, conn.makefile("rw") as f:
-            try:
-                command = json.loads(f.readline())
-                answer = bmcs[command.pop("bmc")].apply(command)
-            except (ValueError, KeyError) as e:
-                answer = {"error": str(e)}
-            f.write(json.dumps(answer) + "\n")
-            f.flush()
-
-
 def main(config_path):
     with open(config_path) as f:
         config = json.load(f)
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(config["cert"], config["key"])
     bmcs = {}
+    servers = []
     for conf in config["bmcs"]:
         bmc = Bmc(conf, config["dir"])
         bmcs[bmc.name] = bmc
-        server = TlsServer((conf["address"], conf.get("port", 443)), bmc, context)
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
-    serve_control(bmcs, config["control"])
+        servers.append(((conf["address"], conf.get("port", 443)), bmc, Handler))
+    tlspeer.serve(config, servers,
+                  lambda command: bmcs[command.pop("bmc")].apply(command))
 
 
 # ---------------------------------------------------------------------------
@@ -572,21 +512,11 @@ class Fleet:
         self.proc = None
 
     def start(self):
-        path = os.path.join(self.dir, "config.json")
-        with open(path, "w") as f:
-            json.dump({"cert": self.cert, "key": self.key, "dir": self.dir,
-                       "control": self.control_path,
-                       "bmcs": list(self.specs.values())}, f)
-        self.proc = subprocess.Popen(
-            [PYTHON, os.path.abspath(__file__), path],
-            stdout=open(os.path.join(self.dir, "stdout"), "wb"),
-            stderr=open(os.path.join(self.dir, "stderr"), "wb"))
-        util.wait_until(lambda: os.path.exists(self.control_path)
-                        or self.proc.poll() is not None, 10,
-                        what="Redfish test BMCs")
-        if self.proc.poll() is not None:
-            raise RuntimeError("Redfish test BMC failed: %s" % util.read_text(
-                os.path.join(self.dir, "stderr")))
+        config = {"cert": self.cert, "key": self.key, "dir": self.dir,
+                  "control": self.control_path,
+                  "bmcs": list(self.specs.values())}
+        self.proc = tlspeer.start(__file__, self.dir, config,
+                                  "Redfish test BMCs")
         return self
 
     def stop(self):
@@ -595,18 +525,14 @@ class Fleet:
     def control(self, name, **command):
         """Changes BMC `name`; returns its power, sessions (open and most
         ever open at once) and the reset types received."""
-        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
-            s.settimeout(5)
-            s.connect(self.control_path)
-            s.sendall((json.dumps(dict(command, bmc=name)) + "\n").encode())
-            with s.makefile("r") as f:
-                return json.loads(f.readline())
+        return tlspeer.control(self.control_path, dict(command, bmc=name))
+
+    def log_path(self, name):
+        return os.path.join(self.dir, "requests-%s.log" % name)
 
     def requests(self, name):
         """Every request BMC `name` received so far, oldest first."""
-        path = os.path.join(self.dir, "requests-%s.log" % name)
-        return [json.loads(l) for l in util.read_text(path).splitlines()
-                if l.strip()]
+        return tlspeer.logged(self.log_path(name))
 
 
 class TestBmc(Fleet):
@@ -627,10 +553,8 @@ class TestBmc(Fleet):
 
     def wait_request(self, predicate, timeout=15, what="a request"):
         """Waits for a received request matching predicate; returns it."""
-        def find():
-            return next((r for r in self.requests() if predicate(r)), None)
-        return util.wait_until(find, timeout,
-                               what="%s at BMC %s" % (what, self.name))
+        return tlspeer.wait_logged(self.log_path(self.name), predicate,
+                                   timeout, "%s at BMC %s" % (what, self.name))
 
 
 if __name__ == "__main__":

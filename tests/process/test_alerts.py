@@ -6,7 +6,7 @@ import time
 
 import pytest
 
-from tests.harness import daemon, ipmisim, smtp, util
+from tests.harness import chassis, daemon, ipmisim, smtp, util
 
 TO = "ops@example.org,oncall@example.org"
 FROM = "kestrel@example.org"
@@ -108,18 +108,7 @@ FAST = ["env", "LD_PRELOAD=" + FAKETIME_LIB, "FAKETIME=+0 x%d" % SPEED,
         # The sanitizer runtime need not come first in the library list.
         "ASAN_OPTIONS=verify_asan_link_order=0"]
 
-SIM_CHASSIS = """\
-$CHASSISTYPE simnode
-$$FANCOUNT 1
-$$TEMPCOUNT 1
-$$VOLTCOUNT 1
-$$DISCCOUNT 1
-$$FAN1 Fan1 FAN1 500 1000 20000 25000
-$$TEMP1 Cpu "CPU Temp" 0 5 80 90
-$$VOLT1 Rail12 12V 10.8 11.4 12.6 13.2
-$$DISC1 Psu1 "PSU1 Status" 1
-
-"""
+SIM_CHASSIS = chassis.sim()
 
 LIMITS = {"CPU Temp": "0.00 5.00 80.00 90.00", "12V": "10.80 11.40 12.60 13.20"}
 

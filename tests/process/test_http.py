@@ -15,24 +15,13 @@ import time
 
 import pytest
 
-from tests.harness import chromium, ipmisim, prometheus, smtp, util
+from tests.harness import chassis, chromium, ipmisim, prometheus, smtp, util
 
 HOST, PORT = "127.0.0.1", 9180
 LISTEN = "%s:%d" % (HOST, PORT)
 EXAMPLES = os.path.join(util.ROOT, "examples")
 
-CHASSIS = """\
-$CHASSISTYPE simnode
-$$FANCOUNT 1
-$$TEMPCOUNT 1
-$$VOLTCOUNT 1
-$$DISCCOUNT 1
-$$FAN1 Fan1 FAN1 500 1000 20000 25000
-$$TEMP1 Cpu "CPU Temp" 0 5 80 90
-$$VOLT1 Rail12 12V 10.8 11.4 12.6 13.2
-$$DISC1 Psu1 "PSU1 Status" 1
-
-"""
+CHASSIS = chassis.sim()
 
 
 def cluster_text(names, extra="$HTTP_LISTEN %s\n" % LISTEN):

@@ -8,31 +8,16 @@ import os
 
 import pytest
 
-from tests.harness import ipmisim, util
+from tests.harness import chassis, ipmisim, util
 
-CHASSIS = """\
 # One slot name per way a name can fail to match: case ("cpu temp") and a
 # sensor the BMC does not have ("5V"). The BMC's "CMOS Battery" has no slot.
-$CHASSISTYPE simnode
-$$FANCOUNT 1
-$$TEMPCOUNT 2
-$$VOLTCOUNT 2
-$$DISCCOUNT 1
-$$FAN1 Fan1 FAN1 500 1000 20000 25000
-$$TEMP1 Cpu "CPU Temp" 0 5 80 90
-$$TEMP2 CpuLower "cpu temp" 0 5 80 90
-$$VOLT1 Rail12 12V 10.8 11.4 12.6 13.2
-$$VOLT2 Rail5 5V 4.5 4.75 5.25 5.5
-$$DISC1 Psu1 "PSU1 Status" 1
-
-$CHASSISTYPE simbat
-$$FANCOUNT 1
-$$DISCCOUNT 2
-$$FAN1 Fan1 FAN1 500 1000 20000 25000
-$$DISC1 Psu1 "PSU1 Status" 1
-$$DISC2 Battery "CMOS Battery" 0
-
-"""
+CHASSIS = chassis.section("simnode", [
+    chassis.SIM_FAN, chassis.SIM_TEMP,
+    ("TEMP", "CpuLower", '"cpu temp"', "0 5 80 90"), chassis.SIM_VOLT,
+    ("VOLT", "Rail5", "5V", "4.5 4.75 5.25 5.5"), chassis.SIM_PSU,
+]) + chassis.section("simbat", [chassis.SIM_FAN, chassis.SIM_PSU,
+                                chassis.SIM_BATTERY])
 
 # The readings a freshly started simulator gives, as nodewatch.dat shows them
 # for the simnode chassis: temperatures and voltages in hundredths.

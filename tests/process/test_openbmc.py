@@ -8,28 +8,12 @@ import time
 
 import pytest
 
-from tests.harness import ipmisim, util
+from tests.harness import chassis, ipmisim, util
 from tests.harness.openbmc import TestBmc
 
-CHASSIS = """$CHASSISTYPE obmc
-$$OPENBMC
-$$FANCOUNT 1
-$$TEMPCOUNT 2
-$$VOLTCOUNT 1
-$$FAN1 FAN0 fan_tach/fan0 300 600 20000 25000
-$$TEMP1 INLET temperature/inlet 0 5 80 90
-$$TEMP2 CPU temperature/cpu0 0 5 80 90
-$$VOLT1 P12V voltage/p12v 10.8 11.4 12.6 13.2
+CHASSIS = chassis.openbmc()
 
-"""
-
-# Values whose scaled form is exact in binary, so hundredths are certain.
-SENSORS = {
-    "fan_tach/fan0": {"scale": 0, "value": 7200},
-    "temperature/inlet": {"scale": -3, "value": 21500},
-    "temperature/cpu0": {"scale": -3, "value": 45125},
-    "voltage/p12v": {"scale": -3, "value": 12250},
-}
+SENSORS = chassis.OPENBMC_SENSORS
 READINGS = {"FAN": [7200], "TEMP": [2150, 4512], "VOLT": [1225]}
 
 LOGIN_BODY = '{"data": [ "root", "0penBmc" ] }'
@@ -198,7 +182,7 @@ def test_credentials_are_escaped_in_the_login_body(start_kestrel, bmcs):
                       hosts={"bmc01": "127.0.0.25"}).wait_ready()
     wait_record(k, "bmc01", reading, what="readings")
     body = bmc.requests()[0]["body"]
-    assert body == '{"data": [ "root", "pa\\\\ss\\u0009word" ] }'
+    assert body == '{"data": [ "root", "pa\\\\ss\\tword" ] }'
     assert json.loads(body)["data"] == ["root", password]
 
 
@@ -418,15 +402,11 @@ def test_ipmi_and_openbmc_nodes_are_watched_side_by_side(
     sims = ipmisim.SimSet(str(tmp_path / "sims"), 1)
     try:
         bmc = bmcs("bmc01", "127.0.0.30")
-        chassis = CHASSIS + ("$CHASSISTYPE simnode\n$$FANCOUNT 1\n"
-                             "$$TEMPCOUNT 1\n$$VOLTCOUNT 1\n"
-                             "$$FAN1 Fan1 FAN1 500 1000 20000 25000\n"
-                             '$$TEMP1 Cpu "CPU Temp" 0 5 80 90\n'
-                             "$$VOLT1 Rail12 12V 10.8 11.4 12.6 13.2\n\n")
+        both = CHASSIS + chassis.sim(discs=0)
         nodes = cluster(("bmc01", "root 0penBmc")) + (
             "$NODE node01 simnode %s %s\n" % (ipmisim.USER, ipmisim.PASSWORD))
         hosts = dict(sims.hosts(), bmc01="127.0.0.30")
-        k = start_kestrel(chassis, nodes, hosts=hosts).wait_ready()
+        k = start_kestrel(both, nodes, hosts=hosts).wait_ready()
         wait_record(k, "bmc01", reading, timeout=30, what="OpenBMC readings")
         wait_record(k, "node01", lambda r: r["DEAD"] == 0 and r["POWER"] == 1
                     and r["FAN"] == [5000] and r["TEMP"] == [4500]

@@ -10,24 +10,12 @@ import time
 
 import pytest
 
-from tests.harness import daemon, smtp, util
+from tests.harness import chassis, daemon, smtp, util
 from tests.harness.openbmc import TestBmc as OpenBmc
 from tests.harness.redfish import Fleet, sensor
 from tests.process.test_alerts import FAKETIME_LIB, FAST, POWERED_OFF
 
-CHASSIS = """$CHASSISTYPE rf
-$$REDFISH
-$$FANCOUNT 1
-$$TEMPCOUNT 2
-$$VOLTCOUNT 1
-$$DISCCOUNT 1
-$$FAN1 FAN0 Fan0 300 600 20000 25000
-$$TEMP1 INLET "Inlet Temp" 0 5 80 90
-$$TEMP2 CPU "CPU1 Temp" 0 5 80 90
-$$VOLT1 P12V P12V 10.8 11.4 12.6 13.2
-$$DISC1 PSU PSU1 1
-
-"""
+CHASSIS = chassis.redfish()
 # The bmcweb node names its voltage by the sensor's Id.
 BMCWEB_CHASSIS = CHASSIS.replace("rf\n", "rfb\n", 1).replace(
     "P12V P12V", "P12V voltage_P12V")

@@ -8,18 +8,9 @@ import time
 
 import pytest
 
-from tests.harness import daemon, ipmisim, smtp, util
+from tests.harness import chassis, daemon, ipmisim, smtp, util
 
-CHASSIS = """\
-$CHASSISTYPE simnode
-$$FANCOUNT 1
-$$TEMPCOUNT 1
-$$DISCCOUNT 1
-$$FAN1 Fan1 FAN1 500 1000 20000 25000
-$$TEMP1 Cpu "CPU Temp" 0 5 80 90
-$$DISC1 Psu1 "PSU1 Status" 1
-
-"""
+CHASSIS = chassis.sim(volt=False)
 SEL_READ = 25  # the daemon reads each SEL every 10 s
 LINE = r"^%sHardware event on (\S+) at BMC time \+\d+ s: (.*)$"
 

@@ -86,6 +86,11 @@ class AlertTest : public ::testing::Test {
     pendingalerts.myalerts.clear();
   }
 
+  static size_t alertcount() {
+    holding<flaglock> hold(alertlock);
+    return pendingalerts.myalerts.size();
+  }
+
   static bool hasalerts(node* n) {
     holding<flaglock> hold(alertlock);
     bool any = false;
