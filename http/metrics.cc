@@ -30,7 +30,10 @@ const char* const COMMANDNAME[POWERCOMMANDS] = {"power_off", "power_on",
 static_assert(POWEROFF == 0 && POWERON == 1 && RESET == 2,
               "COMMANDNAME follows the command codes");
 
-enum { GAUGE, COUNTER, INFO };
+enum { GAUGE, COUNTER, INFO, SUMMARY };
+// By FAIL_* of model/transport.h.
+const char* const FAILKIND[NUMFAILKINDS] = {"timeout", "connection", "busy",
+                                            "refused", "other"};
 
 class writer {
  public:
@@ -41,8 +44,10 @@ class writer {
     const char* suffix = "";
     if (!om && type == COUNTER) suffix = "_total";
     if (!om && type == INFO) suffix = "_info";
-    const char* typetext =
-        type == COUNTER ? "counter" : type == INFO && om ? "info" : "gauge";
+    const char* typetext = type == COUNTER       ? "counter"
+                           : type == SUMMARY     ? "summary"
+                           : type == INFO && om  ? "info"
+                                                 : "gauge";
     out += "# HELP ";
     out += name;
     out += suffix;
@@ -202,6 +207,42 @@ void formatmetrics(const clustersnap& s, bool openmetrics, std::string& out) {
       w.label("sensor", r.sensor);
       w.label("label", r.label);
       w.value(r.state);
+    }
+  }
+
+  w.family("kestrel_reading_age_seconds", GAUGE,
+           "Seconds since the node's last accepted reading; absent when "
+           "there is none.");
+  for (const nodesnap& n : s.nodes) {
+    if (n.lastupdate == 0) continue;
+    w.sample("kestrel_reading_age_seconds");
+    w.label("node", n.name);
+    w.value(s.now > n.lastupdate ? static_cast<double>(s.now - n.lastupdate)
+                                 : 0.0);
+  }
+  // A summary without quantiles: rate(sum) / rate(count) is the mean time
+  // of a request over any range.
+  w.family("kestrel_bmc_request_duration_seconds", SUMMARY,
+           "Time of the HTTPS requests to the node's BMC.");
+  for (const nodesnap& n : s.nodes) {
+    if (!n.hasrequests) continue;
+    w.sample("kestrel_bmc_request_duration_seconds", "_sum");
+    w.label("node", n.name);
+    w.value(n.requests.seconds);
+    w.sample("kestrel_bmc_request_duration_seconds", "_count");
+    w.label("node", n.name);
+    w.value(static_cast<double>(n.requests.count));
+  }
+  w.family("kestrel_bmc_request_failures", COUNTER,
+           "Requests to the node's BMC that failed, by kind: timeout, "
+           "connection, busy (5xx), refused (401, 403), other (4xx).");
+  for (const nodesnap& n : s.nodes) {
+    if (!n.hasrequests) continue;
+    for (int k = 0; k < NUMFAILKINDS; k++) {
+      w.sample("kestrel_bmc_request_failures", "_total");
+      w.label("node", n.name);
+      w.label("kind", FAILKIND[k]);
+      w.value(static_cast<double>(n.requests.failures[k]));
     }
   }
 

@@ -96,6 +96,25 @@ TEST(Metrics, ExportsWhatTheNodesHaveAndOnlyThat) {
       << out;
   EXPECT_EQ(out.find("kestrel_sel_events_total{node=\"b\""), std::string::npos);
 
+  // How the requests to a BMC went, and how old its readings are.
+  s = sample();
+  s.now = 1796683991;
+  s.nodes[0].hasrequests = true;
+  s.nodes[0].requests.count = 12;
+  s.nodes[0].requests.seconds = 3.5;
+  s.nodes[0].requests.failures[FAIL_BUSY] = 2;
+  out.clear();
+  formatmetrics(s, false, out);
+  for (const char* e :
+       {"kestrel_reading_age_seconds{node=\"rack\\\"1\\\\n\"} 10\n",
+        "# TYPE kestrel_bmc_request_duration_seconds summary\n",
+        "kestrel_bmc_request_duration_seconds_sum{node=\"rack\\\"1\\\\n\"} 3.5\n",
+        "kestrel_bmc_request_duration_seconds_count{node=\"rack\\\"1\\\\n\"} 12\n",
+        "kestrel_bmc_request_failures_total{node=\"rack\\\"1\\\\n\",kind=\"busy\"} 2\n"})
+    EXPECT_NE(out.find(e), std::string::npos) << e << "\nin\n" << out;
+  EXPECT_EQ(out.find("kestrel_bmc_request_failures_total{node=\"b\""),
+            std::string::npos);
+
   // A fan in rpm and one its BMC gives in percent: a family for each unit.
   s = sample();
   s.nodes[0].readings = {reading(FAN, "Fan 1", true, 7200, 0),

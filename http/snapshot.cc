@@ -49,6 +49,7 @@ void takesnapshot(clustersnap& s, time_t now) {
     ns.chassis = c->name;
     ns.transport = n.link ? n.link->name() : "";
     ns.hasevents = n.link && n.link->hardwareevents(&ns.events, ns.eventcounts);
+    ns.hasrequests = n.link && n.link->requeststats(&ns.requests);
     ns.dead = n.dead;
     ns.power = n.power;
     ns.lastupdate = n.lastupdate;

@@ -42,6 +42,9 @@ class nodesnap {
   time_t lastupdate;  // 0: no reading
   int settling;       // SETTLE_*
   std::vector<readingsnap> readings;  // fans, temps, volts, discs in order
+  // Its transport's requests to the BMC, when it counts them.
+  bool hasrequests = false;
+  bmcrequests requests;
   // The hardware events of its BMC's log, when its transport watches one.
   bool hasevents = false;
   std::vector<hardwareevent> events;  // the last ones, oldest first

@@ -22,6 +22,7 @@
 
 #include "model/defines.h"
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,30 @@ struct hardwareevent {
   std::string event;   // sensor type and offset in words
   bool asserted;
   int severity;  // HWEVENT_*
+};
+
+// How a transport's requests to one BMC went, for /metrics: how many, the
+// seconds they took in all, and the failed ones by kind.
+enum { FAIL_TIMEOUT = 0, FAIL_CONNECTION, FAIL_BUSY, FAIL_REFUSED, FAIL_OTHER,
+       NUMFAILKINDS };
+class bmcrequests {
+ public:
+  unsigned long long count = 0;
+  double seconds = 0.0;
+  unsigned long long failures[NUMFAILKINDS] = {};
+};
+
+// Counted by the thread that sends a BMC's requests, read by any.
+class requestcounters {
+ public:
+  // One request that took `seconds`: done or not, and its HTTP status.
+  void count(double seconds, bool timedout, bool done, long status);
+  void read(bmcrequests* out) const;
+
+ private:
+  std::atomic<unsigned long long> requests{0};
+  std::atomic<unsigned long long> micros{0};
+  std::atomic<unsigned long long> failed[NUMFAILKINDS] = {};
 };
 
 class transport {
@@ -60,6 +85,9 @@ class transport {
   // its power, before it is dead (main thread). A slow BMC's passes take
   // long: a transport that measures them allows STALEPASSES of them.
   virtual time_t stalelimit() const { return STALEAFTER; }
+  // What its requests to the node's BMC cost and how they failed; false
+  // when this transport does not count them. Any thread.
+  virtual bool requeststats(bmcrequests*) const { return false; }
   // The last hardware events the BMC logged, oldest first, and the count of
   // each severity since start (counts[NUMHWSEVERITIES]); false when this
   // transport watches no event log. Any thread.

@@ -55,6 +55,11 @@ class openbmc_link : public transport {
   bool poll(node* n) override;
   bool command(node* n, int code) override;
   const char* name() const override { return "openbmc"; }
+  bool requeststats(bmcrequests* out) const override {
+    requests.read(out);
+    return true;
+  }
+  requestcounters requests;  // counted by the worker
 
   // The sensor records of FAN, TEMP or VOLT; null for DISC, which the REST
   // interface does not read.

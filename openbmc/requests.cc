@@ -91,6 +91,13 @@ bool perform(openbmc_link* l, bool bycommand) {
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, collectreply);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, l);
   l->res = curl_easy_perform(c);
+  long status = 0;
+  curl_off_t micros = 0;
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(c, CURLINFO_TOTAL_TIME_T, &micros);
+  l->requests.count(static_cast<double>(micros) / 1e6,
+                    l->res == CURLE_OPERATION_TIMEDOUT, l->res == CURLE_OK,
+                    status);
   if (l->curlReplyTooLong) {
     char msg[MSGLEN];
     snprintf(msg, sizeof msg, "Reply from %s to %s longer than %zu bytes\n",

@@ -171,6 +171,10 @@ void finish(redfishtransfer* t, CURLcode result) {
     r.failure = t->toolarge ? text : transfererror(t->easy, result);
   }
   curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &r.status);
+  r.timedout = result == CURLE_OPERATION_TIMEDOUT;
+  curl_off_t micros = 0;
+  curl_easy_getinfo(t->easy, CURLINFO_TOTAL_TIME_T, &micros);
+  r.seconds = static_cast<double>(micros) / 1e6;
   t->link->onreply(r);
 }
 

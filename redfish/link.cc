@@ -329,6 +329,7 @@ bool redfish_link::next(redfishrequest* out) {
 }
 
 void redfish_link::onreply(const redfishreply& r) {
+  requests.count(r.seconds, r.timedout, r.done, r.status);
   const int s = step;
   if (s == LOGOUT) {
     // Whatever the answer, the session is given up.

@@ -72,6 +72,8 @@ struct redfishrequest {
 // failure text (libcurl's, or the body bound's).
 struct redfishreply {
   bool done = false;
+  bool timedout = false;  // not done: the time limit ran out
+  double seconds = 0.0;   // from the start of the request to its end
   std::string failure;
   long status = 0;
   std::string body;
@@ -91,6 +93,10 @@ class redfish_link : public transport {
   // 0 when queued, 1 when refused.
   bool command(node* n, int code) override;
   time_t stalelimit() const override;
+  bool requeststats(bmcrequests* out) const override {
+    requests.read(out);
+    return true;
+  }
   const char* name() const override { return "redfish"; }
   // Asks for the logout; the driver finishes the link once it is done.
   void stop(node* n);
@@ -218,6 +224,7 @@ class redfish_link : public transport {
   // took (read by the main thread for the staleness limit).
   time_t jobstarted = 0;
   std::atomic<time_t> passseconds{0};
+  requestcounters requests;  // counted by the driver thread
 
  private:
   bool takejob() EXCLUDES(redfishlock);
