@@ -210,6 +210,14 @@ void formatmetrics(const clustersnap& s, bool openmetrics, std::string& out) {
     }
   }
 
+  w.family("kestrel_power_watts", GAUGE,
+           "Power the node draws, where its BMC tells it.");
+  for (const nodesnap& n : s.nodes) {
+    if (n.watts < 0) continue;
+    w.sample("kestrel_power_watts");
+    w.label("node", n.name);
+    w.value(n.watts);
+  }
   w.family("kestrel_reading_age_seconds", GAUGE,
            "Seconds since the node's last accepted reading; absent when "
            "there is none.");

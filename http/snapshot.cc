@@ -53,6 +53,7 @@ void takesnapshot(clustersnap& s, time_t now) {
     ns.dead = n.dead;
     ns.power = n.power;
     ns.lastupdate = n.lastupdate;
+    ns.watts = ns.dead || !ns.power ? -1 : n.watts.load();
     ns.settling = settlingstate(n.firsttime, nowtime());
     slotsof(c, ns.readings);
     int next[NUMKINDS] = {};

@@ -41,6 +41,7 @@ class nodesnap {
   bool power;
   time_t lastupdate;  // 0: no reading
   int settling;       // SETTLE_*
+  double watts = -1;  // drawn, where the BMC tells it; negative: not known
   std::vector<readingsnap> readings;  // fans, temps, volts, discs in order
   // Its transport's requests to the BMC, when it counts them.
   bool hasrequests = false;

@@ -119,6 +119,12 @@ void formatstatusjson(const clustersnap& s, std::string& out) {
       appendnumber(out, static_cast<double>(n.lastupdate));
     else
       out += "null";
+    out += ',';
+    key(out, "power_watts");
+    if (n.watts >= 0)
+      number(out, n.watts);
+    else
+      out += "null";
     out += ",\"settling\":\"";
     out += SETTLING[n.settling];
     out += "\",\"worst\":\"";

@@ -117,6 +117,8 @@ class node {
   // are in that unit.
   void reportreading(const char* sensorname, double value,
                      int unit = UNIT_USUAL);
+  // The power the node draws, in watts, where its BMC tells it.
+  void reportwatts(double watts);
   // A request went unanswered or was refused: the node is dead; its power
   // and readings stand until the BMC says otherwise.
   void reportunreachable();
@@ -153,6 +155,9 @@ class node {
   std::atomic<double> temp[MAXTEMPS];
   std::atomic<double> fan[MAXFANS];
   std::atomic<double> disc[MAXDISCS];
+  // Watts drawn as the BMC last told them; negative: not known. Written by
+  // the transport's thread, cleared with the readings, read by the outputs.
+  std::atomic<double> watts;
   // The unit each fan's reading is in (UNIT_*), as its BMC last gave it;
   // written with the reading, read by the outputs.
   std::atomic<unsigned char> fanunit[MAXFANS];

@@ -115,6 +115,7 @@ node::node(chassis* c)
   for (auto& v : fan) v.store(0.0);
   for (auto& v : disc) v.store(0.0);
   for (auto& u : fanunit) u.store(UNIT_USUAL);
+  watts.store(-1.0);
 }
 
 nodeslots node::slots(int kind) {
@@ -197,6 +198,7 @@ void node::zerosensors() {
   lastupdate = walltime();
   lastreading = nowtime();
   power = false;
+  watts = -1.0;
   for (int kind = FAN; kind < NUMKINDS; kind++) {
     nodeslots s = slots(kind);
     for (int i = 0; i < s.count; i++) s.values[i] = 0.0;
@@ -215,6 +217,10 @@ void node::reportpower(bool on) {
     zerosensors();
     clearfirsttime();
   }
+}
+
+void node::reportwatts(double value) {
+  if (isfinite(value) && value >= 0) watts = value;
 }
 
 void node::reportanswered() {

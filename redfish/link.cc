@@ -613,7 +613,10 @@ void redfish_link::onreply(const redfishreply& r) {
     case POWER: {
       std::vector<redfishreading> volts, supplies;
       if (r.status != 200) return refused();
-      if (!readpower(body, len, &volts, &supplies, &error)) return unreadable();
+      double watts = -1.0;
+      if (!readpower(body, len, &volts, &supplies, &error, &watts))
+        return unreadable();
+      if (watts >= 0) n->reportwatts(watts);
       applylist(VOLT, volts,
                 sensormode == MODE_THERMALPOWER ? SLOTS_ALL : SLOTS_OLD);
       applylist(DISC, supplies);

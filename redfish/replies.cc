@@ -349,10 +349,18 @@ bool readthermal(const char* data, size_t len,
 }
 
 bool readpower(const char* data, size_t len, std::vector<redfishreading>* volts,
-               std::vector<redfishreading>* supplies, std::string* error) {
+               std::vector<redfishreading>* supplies, std::string* error,
+               double* watts) {
   return guarded(data, len, error, [&](const json& doc) {
     readings(doc, "Voltages", "ReadingVolts", volts);
     readings(doc, "PowerSupplies", nullptr, supplies);
+    if (watts) {
+      *watts = -1.0;
+      const json* control = array(doc, "PowerControl");
+      if (control && !control->empty() && (*control)[0].is_object() &&
+          (!number((*control)[0], "PowerConsumedWatts", watts) || *watts < 0))
+        *watts = -1.0;
+    }
     return true;
   });
 }

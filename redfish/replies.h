@@ -115,9 +115,12 @@ bool readexpandedsensors(const char* data, size_t len,
 bool readthermal(const char* data, size_t len,
                  std::vector<redfishreading>* fans,
                  std::vector<redfishreading>* temps, std::string* error);
-// Power: Voltages (ReadingVolts) and PowerSupplies (health only).
+// Power: Voltages (ReadingVolts), PowerSupplies (health only) and, when
+// `watts` is not null, the power the system draws: the first PowerControl's
+// PowerConsumedWatts, or -1 where there is none.
 bool readpower(const char* data, size_t len, std::vector<redfishreading>* volts,
-               std::vector<redfishreading>* supplies, std::string* error);
+               std::vector<redfishreading>* supplies, std::string* error,
+               double* watts = nullptr);
 
 // Status.Health as a discrete value: "OK" 0, "Warning" 1, "Critical" 2,
 // anything else or nothing 3.

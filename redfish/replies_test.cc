@@ -158,6 +158,15 @@ TEST(RedfishReplies, ExpandedSensorsThermalPowerAndNameBinding) {
       R"("Critical"}},{"Name":"PS4","Status":{"State":"Absent"}}],"Voltages":)"
       R"([{"Name":"PS1 Voltage 1","ReadingVolts":12.25}]})";
   std::vector<redfishreading> volts, supplies;
+  double watts = 0;
+  ASSERT_TRUE(
+      readpower(power.data(), power.size(), &volts, &supplies, &error, &watts));
+  EXPECT_EQ(watts, -1.0);  // no PowerControl
+  const std::string drawn =
+      R"({"PowerControl":[{"Name":"System","PowerConsumedWatts":231.5}]})";
+  ASSERT_TRUE(readpower(drawn.data(), drawn.size(), &volts, &supplies, &error,
+                        &watts));
+  EXPECT_EQ(watts, 231.5);
   ASSERT_TRUE(readpower(power.data(), power.size(), &volts, &supplies, &error));
   ASSERT_EQ(volts.size(), 1u);
   EXPECT_EQ(volts[0].value, 12.25);

@@ -108,6 +108,7 @@ class Bmc:
         self.busy_until = 0.0
         self.session_cap = conf.get("session_cap", 0)
         self.login_delay = conf.get("login_delay", 0)
+        self.watts = conf.get("watts", 0)  # PowerControl's; 0: none given
         # A hostile BMC's links: "sessions" (the root's Links.Sessions),
         # "system" (the Systems member), "location" (a login's Location).
         self.links = {}
@@ -345,7 +346,10 @@ class Bmc:
                  "ReadingCelsius": s.get("value")}
                 for s in self.of_kind("temp")]}
         if self.flavour != "bmcweb" and path == churi + "/Power":
-            return 200, {"@odata.id": path, "PowerSupplies": [
+            watts = [{"Name": "System Power Control",
+                      "PowerConsumedWatts": self.watts}] if self.watts else []
+            return 200, {"@odata.id": path, "PowerControl": watts,
+                         "PowerSupplies": [
                 self.supply_doc(s) for s in self.of_kind("psu")], "Voltages": [
                 {"Name": s["name"], "MemberId": self.sensor_id(s),
                  "ReadingVolts": s.get("value")} for s in self.of_kind("volt")]}

@@ -287,12 +287,12 @@ def test_a_session_a_killed_daemon_left_is_deleted_at_the_next_login(
     assert f.control("web")["sessions"] == 2  # untagged: left to expire
 
 
-def test_a_fan_in_percent_is_a_percent_reading_with_limits_in_percent(
+def test_a_fan_in_percent_and_the_power_drawn_show_as_the_bmc_gives_them(
         start_kestrel, fleets):
     from tests.process.test_http import LISTEN, get
     # As iLOs give fans: 35 % of full speed, in Thermal; limits in percent.
     sensors = [sensor("fan", "Fan0", 35, percent=True)] + SENSORS[1:]
-    f = fleets([bmcconf("drac", sensors=sensors)])
+    f = fleets([bmcconf("drac", sensors=sensors, watts=231)])
     chassis = CHASSIS.replace("FAN0 Fan0 300 600 20000 25000",
                               "FAN0 Fan0 10 20 95 100")
     k = start_kestrel(chassis, "$HTTP_LISTEN %s\n" % LISTEN + cluster("drac"),
@@ -301,7 +301,10 @@ def test_a_fan_in_percent_is_a_percent_reading_with_limits_in_percent(
     doc = json.loads(get("/status.json")[2])
     fan = doc["nodes"][0]["readings"][0]
     assert (fan["unit"], fan["value"], fan["state"]) == ("percent", 35, 0), fan
+    # And the power the system draws, where Power tells it.
+    assert doc["nodes"][0]["power_watts"] == 231
     metrics = get("/metrics")[2].decode()
+    assert 'kestrel_power_watts{node="drac"} 231\n' in metrics
     assert 'kestrel_fan_speed_percent{node="drac"' in metrics
     assert 'kestrel_fan_speed_rpm{node="drac"' not in metrics
     assert f.control("drac")["sessions"] == 0  # basic authentication
