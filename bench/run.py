@@ -540,25 +540,31 @@ def redfish_sensors():
             s("volt", "P5V", 5.01), s("psu", "PSU1", None, health="OK")]
 
 
-def redfish_run(count, flavour, args, workroot, stall=0):
+def redfish_run(count, flavour, args, workroot, stall=0, latency=None,
+                warmup=None):
     """`count` idle Redfish test BMCs of one flavour, served by one process;
-    `stall` of them stop answering before the window."""
-    log("== %d idle Redfish test BMCs (%s)%s" % (
-        count, flavour, ", %d stalled" % stall if stall else ""))
-    work = os.path.join(workroot, "redfish-%s-%d" % (flavour, count))
+    `stall` of them stop answering before the window; `latency` (seconds, or
+    [low, high]) slows every request as real BMCs are slow."""
+    log("== %d idle Redfish test BMCs (%s)%s%s" % (
+        count, flavour, ", %d stalled" % stall if stall else "",
+        ", %s s a request" % (latency,) if latency else ""))
+    work = os.path.join(workroot, "redfish-%s-%d%s" % (
+        flavour, count, "-slow" if latency else ""))
     os.makedirs(work)
     names = ["rf%03d" % (i + 1) for i in range(count)]
     addrs = ["127.3.%d.%d" % (1 + i // 254, 1 + i % 254) for i in range(count)]
     fleet = redfish.Fleet(work, [
-        {"name": n, "address": a, "flavour": flavour, "log": False,
-         "sensors": redfish_sensors()} for n, a in zip(names, addrs)])
+        dict({"name": n, "address": a, "flavour": flavour, "log": False,
+              "sensors": redfish_sensors()},
+             **({"latency": latency} if latency else {}))
+        for n, a in zip(names, addrs)])
     k = None
     try:
         fleet.start()
         cluster = "".join("$NODE %s benchrf admin secret\n" % n for n in names)
         k = start_kestrel(os.path.join(work, "data"), REDFISH_CHASSIS, cluster,
                           dict(zip(names, addrs)))
-        time.sleep(args.warmup)
+        time.sleep(args.warmup if warmup is None else warmup)
         window = Window(k.proc.pid, k.nodewatch, args.seconds,
                         [fleet.proc.pid]).run()
         if stall:
@@ -578,7 +584,7 @@ def redfish_run(count, flavour, args, workroot, stall=0):
             stop_kestrel(k)
         fleet.stop()
     return {"nodes": count, "flavour": flavour, "stalled": stall,
-            "window": window}
+            "latency": latency, "window": window}
 
 
 def http_run(n, args, workroot):
@@ -791,6 +797,14 @@ def targets(res):
         add("%d idle Redfish nodes (%s): reading age p99 (s)"
             % (r["nodes"], r["flavour"]), w["freshness_s"].get("p99"), "<= 6",
             (w["freshness_s"].get("p99") or 99) <= 6)
+    r = res.get("redfish_slow")
+    if r:
+        w = r["window"]
+        add("%d slow (2-8 s) Redfish nodes: nodes ever dead" % r["nodes"],
+            w["nodes_ever_dead"], "0", w["nodes_ever_dead"] == 0)
+        add("%d slow (2-8 s) Redfish nodes: reading age p99 (s)" % r["nodes"],
+            w["freshness_s"].get("p99"), "<= 30",
+            (w["freshness_s"].get("p99") or 99) <= 30)
     r = res.get("redfish_large")
     if r:
         w = r["window"]
@@ -961,6 +975,9 @@ def main():
                     help="idle OpenBMC test BMCs (0: skip)")
     ap.add_argument("--redfish", type=int, default=64,
                     help="idle Redfish test BMCs per flavour (0: skip)")
+    ap.add_argument("--redfish-slow", type=int, default=0,
+                    help="Redfish test BMCs answering each request in 2-8 s "
+                    "(DMTF layout), after a 120 s warm-up; 0 skips them")
     ap.add_argument("--redfish-large", type=int, default=512,
                     help="Redfish test BMCs, one of them stalled (0: skip)")
     ap.add_argument("--http", type=int, default=128,
@@ -997,6 +1014,10 @@ def main():
         if redfish is not None and args.redfish:
             res["redfish"] = [redfish_run(args.redfish, f, args, workroot)
                               for f in ("dmtf", "bmcweb")]
+        if redfish is not None and args.redfish_slow:
+            res["redfish_slow"] = redfish_run(args.redfish_slow, "dmtf", args,
+                                              workroot, latency=[2, 8],
+                                              warmup=120)
         if redfish is not None and args.redfish_large:
             res["redfish_large"] = redfish_run(args.redfish_large, "dmtf", args,
                                                workroot, stall=1)

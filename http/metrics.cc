@@ -158,9 +158,14 @@ void formatmetrics(const clustersnap& s, bool openmetrics, std::string& out) {
 
   // Fans a BMC gives in percent have a family of their own: one family is
   // one unit.
-  for (int family = FAN; family <= DISC + 1; family++) {
-    int kind = family == DISC + 1 ? FAN : family;
-    bool percent = family == DISC + 1;
+  static const struct {
+    int kind;
+    bool percent;
+  } FAMILIES[] = {{FAN, false}, {FAN, true}, {TEMP, false}, {VOLT, false},
+                  {DISC, false}};
+  for (const auto& f : FAMILIES) {
+    int kind = f.kind;
+    bool percent = f.percent;
     const char* name = percent ? "kestrel_fan_speed_percent" : READINGFAMILY[kind];
     w.family(name, GAUGE,
              percent ? "Fan speed in percent of full speed, where the BMC "

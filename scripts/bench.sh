@@ -2,7 +2,8 @@
 # Benchmarks kestrel against simulated BMCs and against FreeIPMI's
 # ipmi-sensors on the same BMCs; prints a table and writes a JSON file.
 # Usage: scripts/bench.sh [--nodes 8,32,128] [--seconds 60] [--warmup 20]
-#          [--openbmc 64] [--redfish 64] [--redfish-large 512] [--http 128]
+#          [--openbmc 64] [--redfish 64] [--redfish-slow 64]
+#          [--redfish-large 512] [--http 128]
 #          [--configured 512] [--out FILE] (see bench/run.py -h)
 # Installs the dependencies, builds the plain optimized build in build/ (or
 # KESTREL_BUILD) and runs everything inside a private network namespace, so

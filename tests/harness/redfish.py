@@ -31,6 +31,7 @@ import random
 import re
 import sys
 import threading
+import time
 
 if __package__ in (None, ""):
     sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(
