@@ -245,7 +245,7 @@ def test_a_bmc_taking_seconds_a_request_is_read_with_one_session(
     k = start_kestrel(CHASSIS, cluster("mock"), hosts=ADDRESSES).wait_ready()
     wait_record(k, "mock", reading, timeout=120, what="readings")
     first = time.time()
-    while time.time() < first + 40:
+    while time.time() < first + 25:  # a pass or two of 3 requests
         rec = k.records()["mock"]
         assert reading(rec), rec
         assert time.time() - rec["TIME"] <= 30, rec
