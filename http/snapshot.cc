@@ -56,6 +56,9 @@ void takesnapshot(clustersnap& s, time_t now) {
     ns.watts = ns.dead || !ns.power ? -1 : n.watts.load();
     ns.settling = settlingstate(n.firsttime, nowtime());
     slotsof(c, ns.readings);
+    time_t first = n.firsttime;
+    ns.unbound = !ns.dead && ns.power && !ns.readings.empty() && !n.everread &&
+                 first > 0 && nowtime() - first >= UNBOUNDAFTER;
     int next[NUMKINDS] = {};
     for (readingsnap& r : ns.readings) {
       int index = next[r.kind]++;

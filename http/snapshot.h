@@ -42,6 +42,9 @@ class nodesnap {
   time_t lastupdate;  // 0: no reading
   int settling;       // SETTLE_*
   double watts = -1;  // drawn, where the BMC tells it; negative: not known
+  // The node has answered for a while, powered, and not one slot of its
+  // chassis ever had a reading: the BMC knows none of the section's names.
+  bool unbound = false;
   std::vector<readingsnap> readings;  // fans, temps, volts, discs in order
   // Its transport's requests to the BMC, when it counts them.
   bool hasrequests = false;
@@ -51,6 +54,10 @@ class nodesnap {
   std::vector<hardwareevent> events;  // the last ones, oldest first
   unsigned long long eventcounts[NUMHWSEVERITIES] = {};
 };
+
+// How long a powered node answers without any reading before it counts
+// as unbound: a few passes.
+constexpr time_t UNBOUNDAFTER = 30;
 
 class chassissnap {
  public:

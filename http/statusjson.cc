@@ -120,6 +120,9 @@ void formatstatusjson(const clustersnap& s, std::string& out) {
     else
       out += "null";
     out += ',';
+    key(out, "sensors_bound");
+    boolean(out, !n.unbound);
+    out += ',';
     key(out, "power_watts");
     if (n.watts >= 0)
       number(out, n.watts);

@@ -155,6 +155,10 @@ class node {
   std::atomic<double> temp[MAXTEMPS];
   std::atomic<double> fan[MAXFANS];
   std::atomic<double> disc[MAXDISCS];
+  // Some slot of the chassis has had a reading from the BMC since start: a
+  // node that answers but never gets one has a chassis section whose names
+  // its BMC does not know. Written by the transport's thread.
+  std::atomic<bool> everread;
   // Watts drawn as the BMC last told them; negative: not known. Written by
   // the transport's thread, cleared with the readings, read by the outputs.
   std::atomic<double> watts;

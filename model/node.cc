@@ -116,6 +116,7 @@ node::node(chassis* c)
   for (auto& v : disc) v.store(0.0);
   for (auto& u : fanunit) u.store(UNIT_USUAL);
   watts.store(-1.0);
+  everread.store(false);
 }
 
 nodeslots node::slots(int kind) {
@@ -164,6 +165,7 @@ void node::reportreading(const char* sensorname, double value, int unit) {
     }
   }
   if (index < 0) return;
+  everread = true;
   if (foundkind == FAN) fanunit[index] = static_cast<unsigned char>(unit);
 
   // An infinity or NaN (a 1/x conversion of raw 0, a broken reply) would

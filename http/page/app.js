@@ -59,7 +59,8 @@ function drawtiles() {
     t.className = "tile s-" + n.worst +
         (n.settling === "settling" ? " settling" : "") +
         (n.name === selected ? " selected" : "");
-    t.title = n.name + " (" + n.chassis + ", " + n.transport + "): " + n.worst;
+    t.title = n.name + " (" + n.chassis + ", " + n.transport + "): " + n.worst +
+        (n.sensors_bound === false ? ", no sensor bound" : "");
     t.hidden = !matches(n, filter);
     seen.add(n.name);
   });
@@ -76,6 +77,8 @@ function drawdetail() {
       "last reading " + new Date(n.last_reading * 1000).toLocaleString();
   $("detail-info").textContent = [n.chassis, n.transport, n.worst,
     n.power ? "powered on" : "powered off", n.dead ? "BMC dead" : "",
+    n.sensors_bound === false ?
+        "no sensor bound: the BMC knows none of the chassis's names" : "",
     "limits: " + n.settling, when].filter(Boolean).join(" · ");
   const body = $("readings");
   body.textContent = "";

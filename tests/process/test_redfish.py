@@ -312,6 +312,29 @@ def test_a_fan_in_percent_and_the_power_drawn_show_as_the_bmc_gives_them(
     assert f.control("drac")["sessions"] == 0  # basic authentication
 
 
+def test_a_node_whose_bmc_knows_none_of_the_names_says_so(datadir, fleets):
+    from tests.process.test_http import LISTEN, get
+    f = fleets([bmcconf("mock"), bmcconf("web")])
+    wrong = ("$CHASSISTYPE typo\n$$REDFISH\n$$FANCOUNT 1\n"
+             "$$FAN1 F NoSuchFan 300 600 20000 25000\n\n")
+    daemon.write_config(datadir, CHASSIS + wrong,
+                        "$HTTP_LISTEN %s\n" % LISTEN + cluster("mock")
+                        + "$NODE web typo admin secret\n")
+    # The daemon's clock runs 10 times faster: 30 s of answers take 3 s.
+    k = daemon.Kestrel(datadir, hosts=ADDRESSES, wrapper=FAST).start()
+    try:
+        k.wait_ready()
+
+        def bound():
+            nodes = json.loads(get("/status.json")[2])["nodes"]
+            return {n["name"]: n["sensors_bound"] for n in nodes
+                    if n["power"] and not n["dead"]}
+        util.wait_until(lambda: bound() == {"mock": True, "web": False}, 20,
+                        what="web unbound, mock bound")
+    finally:
+        k.stop()
+
+
 def test_a_refused_login_waits_longer_each_time_and_a_command_tries_at_once(
         datadir, fleets):
     f = fleets([bmcconf("mock")])
