@@ -165,8 +165,6 @@ void node::reportreading(const char* sensorname, double value, int unit) {
     }
   }
   if (index < 0) return;
-  everread = true;
-  if (foundkind == FAN) fanunit[index] = static_cast<unsigned char>(unit);
 
   // An infinity or NaN (a 1/x conversion of raw 0, a broken reply) would
   // reach every output and the limit check; the last value stands instead.
@@ -181,6 +179,9 @@ void node::reportreading(const char* sensorname, double value, int unit) {
     return;
   }
   found.nonfinite[index] = false;
+  // Only a reading taken counts as one and gives its slot a unit.
+  everread = true;
+  if (foundkind == FAN) fanunit[index] = static_cast<unsigned char>(unit);
 
   // A BMC often answers 0 for a sensor it could not read this time; only a
   // third zero in a row is believed.
