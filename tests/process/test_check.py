@@ -83,30 +83,31 @@ def test_what_a_start_only_warns_about_is_said_and_passes(datadir):
 
 
 BROKEN = [
-    # An unknown chassis type.
-    (CHASSIS, "$NODE node01 typeC admin pw\n"),
+    ("unknown-chassis", CHASSIS, "$NODE node01 typeC admin pw\n"),
     # A sensor line the reader does not take (a space before the index):
     # the counted sensor stays undefined.
-    (CHASSIS.replace("$$TEMP1 ", "$$TEMP 1 "), NODE),
-    (CHASSIS.replace("$$FAN1 ", "$$FAN0 "), NODE),
+    ("sensor-line-misspelt", CHASSIS.replace("$$TEMP1 ", "$$TEMP 1 "), NODE),
+    ("sensor-index-0", CHASSIS.replace("$$FAN1 ", "$$FAN0 "), NODE),
     # The last line without its newline is not read.
-    ("$CHASSISTYPE typeA\n$$FANCOUNT 1\n$$FAN1 FAN1 Fan1 500 1000 20000 25000",
+    ("last-line-unread",
+     "$CHASSISTYPE typeA\n$$FANCOUNT 1\n$$FAN1 FAN1 Fan1 500 1000 20000 25000",
      NODE),
-    # Bad settings.
-    (CHASSIS, NODE + "$ENABLE_ALERTS yes\n$EMAIL_TO ops@example.org\n"),
-    (CHASSIS, NODE + "$APACHE_GROUP no-such-group\n"),
-    (CHASSIS, NODE + "$HTTP_LISTEN localhost:9180\n"),
-    (CHASSIS, NODE + "$EMAIL_SERVER %s\n" % ("s" * 120)),
+    ("alerts-without-mail", CHASSIS,
+     NODE + "$ENABLE_ALERTS yes\n$EMAIL_TO ops@example.org\n"),
+    ("unknown-group", CHASSIS, NODE + "$APACHE_GROUP no-such-group\n"),
+    ("http-listen-name", CHASSIS, NODE + "$HTTP_LISTEN localhost:9180\n"),
+    ("value-too-long", CHASSIS, NODE + "$EMAIL_SERVER %s\n" % ("s" * 120)),
+    ("node-without-password", CHASSIS, "$NODE node01 typeA admin\n"),
     # Nodes whose connection a start could not set up.
-    (CHASSIS, NODE + "$NODE ghost typeA admin pw\n"),
-    (CHASSIS, "$NODE %s typeA admin pw\n" % ("n" * 32)),
-    (CHASSIS, "$NODE node01 typeA admin\n"),
+    ("bmc-name-unresolved", CHASSIS, NODE + "$NODE ghost typeA admin pw\n"),
+    ("ipmi-name-too-long", CHASSIS, "$NODE %s typeA admin pw\n" % ("n" * 32)),
 ]
 if not os.path.exists("/dev/ipmi0"):
-    BROKEN.append((CHASSIS, "$NODE local typeA SMI\n"))
+    BROKEN.append(("no-local-interface", CHASSIS, "$NODE local typeA SMI\n"))
 
 
-@pytest.mark.parametrize("chassis,cluster", BROKEN)
+@pytest.mark.parametrize("chassis,cluster", [b[1:] for b in BROKEN],
+                         ids=[b[0] for b in BROKEN])
 def test_a_refused_file_gives_the_message_and_status_of_a_start(
         datadir, chassis, cluster):
     daemon.write_config(datadir, chassis, cluster)
