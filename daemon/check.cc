@@ -152,7 +152,7 @@ std::string checksummary(cluster* cl, const checksettings& s) {
   return out;
 }
 
-int checkconfiguration(cluster* cl) {
+void checkconfiguration(cluster* cl) {
   // The operator's messages, on the terminal; the daemon's log is not the
   // place of a check.
   nodaemon = 1;
@@ -166,7 +166,7 @@ int checkconfiguration(cluster* cl) {
   // Start-up would fail at the summary file, the first file it writes.
   if (access(datadir, W_OK | X_OK) != 0) {
     fprintf(stderr, "Could not open %s for writing.\n", autonodeconfdat);
-    return 1;
+    fatalexit(1);
   }
   checksettings s;
   s.datadir = datadir;
@@ -175,5 +175,5 @@ int checkconfiguration(cluster* cl) {
   s.tlsca = tlscafile();
   s.httplisten = httplisten;
   fputs(checksummary(cl, s).c_str(), stdout);
-  return 0;
+  fatalexit(0);
 }

@@ -28,7 +28,8 @@ std::string checksummary(cluster* cl, const checksettings& s);
 // about the modes of the files and the directory, and about the BMC names
 // of HTTPS nodes that do not resolve. The first refusal ends the process
 // with start-up's message and status; otherwise prints the summary on
-// stdout and returns 0.
-int checkconfiguration(cluster* cl);
+// stdout and ends it with status 0. Like every end of the daemon, without
+// static destructors: a look-up of a BMC name may still be running.
+[[noreturn]] void checkconfiguration(cluster* cl);
 
 #endif  // KESTREL_DAEMON_CHECK_H_

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     }
   }
   formpaths();
-  if (check) return checkconfiguration(&mycluster);
+  if (check) checkconfiguration(&mycluster);
 
   if (!nodaemon) {
     pid_t pid = fork();
