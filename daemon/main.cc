@@ -5,6 +5,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "daemon/check.h"
 #include "daemon/mainloop.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
@@ -22,10 +23,13 @@ static void usage() {
 
 int main(int argc, char** argv) {
   strcpy(datadir, "/etc/tarn/kestrel");
+  // --check has no short form: 'c' is not in the option string.
   static const struct option longopts[] = {{"debug", no_argument, 0, 'd'},
                                            {"help", no_argument, 0, 'h'},
                                            {"path", required_argument, 0, 'p'},
+                                           {"check", no_argument, 0, 'c'},
                                            {0, 0, 0, 0}};
+  bool check = false;
   int c;
   while ((c = getopt_long(argc, argv, "dhp:", longopts, nullptr)) != -1) {
     switch (c) {
@@ -37,11 +41,15 @@ int main(int argc, char** argv) {
         if (optarg[0] != '/' || strlen(optarg) >= sizeof datadir) usage();
         strcpy(datadir, optarg);
         break;
+      case 'c':
+        check = true;
+        break;
       default:
         usage();
     }
   }
   formpaths();
+  if (check) checkconfiguration(&mycluster);
 
   if (!nodaemon) {
     pid_t pid = fork();

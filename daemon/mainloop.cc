@@ -109,6 +109,19 @@ void formpaths() {
   snprintf(nodecommandsdat, PATHLEN, "%s/nodecommands.dat", datadir);
 }
 
+void readconfiguration(cluster* cl, const char* chassispath,
+                       const char* clusterpath) {
+  configerror err;
+  if (!parsechassis(chassispath, cl, &err) || !validatechassis(cl, &err) ||
+      !parsecluster(clusterpath, cl, &err))
+    configfatal(err);
+}
+
+void refusemissingemail(const cluster* cl) {
+  configerror err;
+  if (!checkemailsettings(cl, &err)) configfatal(err);
+}
+
 void startdaemon(cluster* cl, const char* chassispath,
                  const char* clusterpath, const char* commandpath) {
   raisedescriptorlimit();
@@ -157,15 +170,11 @@ void startdaemon(cluster* cl, const char* chassispath,
   testemailhook = sendtestemail;
   fatalcleanuphook = fatalcleanup;
 
-  // A refused file ends start-up with its message and status.
-  configerror err;
-  if (!parsechassis(chassispath, cl, &err) || !validatechassis(cl, &err) ||
-      !parsecluster(clusterpath, cl, &err))
-    configfatal(err);
+  readconfiguration(cl, chassispath, clusterpath);
   setupcommandfifo(&commands, commandpath);
   watchcommandfifo(cl);
   if (cl->processalerts) {
-    if (!checkemailsettings(cl, &err)) configfatal(err);
+    refusemissingemail(cl);
     pendingalerts.setupemail(cl->emailto, cl->emailfrom, cl->emailserver);
   } else {
     error_msg(

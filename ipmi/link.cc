@@ -3,9 +3,12 @@
 #include <OpenIPMI/ipmi_auth.h>
 #include <OpenIPMI/ipmi_lan.h>
 #include <OpenIPMI/ipmi_smi.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -21,6 +24,24 @@ constexpr size_t MAXLANNAME = FIELDLEN - 1 - 5;
 // The local system interface: the BMC of this machine.
 const char SMIUSER[] = "SMI";
 const char RMCPPORT[] = "623";
+// The local interface's device files, in the order OpenIPMI tries them.
+const char* const SMIDEVICES[] = {"/dev/ipmidev/0", "/dev/ipmi/0",
+                                  "/dev/ipmi0"};
+
+bool issmi(const node* n) { return strcmp(n->username, SMIUSER) == 0; }
+
+// Every callback finds its node by the domain name, which OpenIPMI would cut.
+void refuselongname(const node* n) {
+  if (!fitsdomainname(n->name))
+    fatalf(1,
+           "Node name %s is too long for an IPMI node (at most %d "
+           "characters).\nExiting now.\n",
+           n->name, static_cast<int>(IPMI_DOMAIN_NAME_LEN - 1));
+}
+
+[[noreturn]] void refusesetup(const node* n, int rv) {
+  fatalf(1, "ipmi_ip_setup_con error on %s: %s\n", n->name, strerror(rv));
+}
 
 }  // namespace
 
@@ -57,14 +78,10 @@ void ipmi_foresee(const char* nodename, const char* username) {
 transport* ipmi_attach(node* n) {
   ipmi_link* l = new ipmi_link(n);
   int rv;
-  if (strcmp(n->username, SMIUSER) == 0) {
+  if (issmi(n)) {
     rv = ipmi_smi_setup_con(0, os_hnd, nullptr, &l->ipmicon);
   } else {
-    if (!fitsdomainname(n->name))
-      fatalf(1,
-             "Node name %s is too long for an IPMI node (at most %d "
-             "characters).\nExiting now.\n",
-             n->name, static_cast<int>(IPMI_DOMAIN_NAME_LEN - 1));
+    refuselongname(n);
     char host[FIELDLEN];
     snprintf(host, sizeof host, "%s-ipmi", n->name);
     char port[sizeof RMCPPORT];
@@ -84,9 +101,28 @@ transport* ipmi_attach(node* n) {
                            strlen(n->username), n->password,
                            strlen(n->password), os_hnd, nullptr, &l->ipmicon);
   }
-  if (rv) fatalf(1, "ipmi_ip_setup_con error on %s: %s\n", n->name, strerror(rv));
+  if (rv) refusesetup(n, rv);
   rv = ipmi_open_domain(n->name, &l->ipmicon, 1, domain_open, nullptr,
                         domain_up, nullptr, nullptr, 0, nullptr);
   if (rv) fatalf(1, "ipmi_init_domain: %s\n", strerror(rv));
   return l;
+}
+
+void ipmi_check(const node* n) {
+  if (issmi(n)) {
+    int rv = ENOENT;
+    for (const char* device : SMIDEVICES) {
+      int fd = open(device, O_RDWR | O_CLOEXEC);
+      if (fd >= 0) {
+        close(fd);
+        return;
+      }
+      rv = errno;
+    }
+    refusesetup(n, rv);
+  }
+  refuselongname(n);
+  std::string found;
+  // OpenIPMI refuses a name it cannot resolve as an invalid address.
+  if (!lookedup(std::string(n->name) + "-ipmi", &found)) refusesetup(n, EINVAL);
 }

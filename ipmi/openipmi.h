@@ -114,6 +114,11 @@ ipmi_link* findipmi(const char* nodename);
 // local system interface for user "SMI") and gives it its record; ends the
 // process with a message when the connection cannot be set up.
 transport* ipmi_attach(node* n);
+// Ends the process as ipmi_attach would, with its message, where the node's
+// connection could not be set up, but sets nothing up and sends nothing:
+// the name is too long, the BMC name does not resolve (looked up as
+// ipmi_foresee started it), or no device of the local interface opens.
+void ipmi_check(const node* n);
 // Starts the look-up of a LAN node's BMC name, which ipmi_attach then waits
 // for (a bounded time) instead of having OpenIPMI resolve it.
 void ipmi_foresee(const char* nodename, const char* username);

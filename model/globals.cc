@@ -12,6 +12,7 @@
 // Set by main() from the command line before any thread starts; read-only
 // after.
 int nodaemon = 0;
+bool tosyslog = true;
 char datadir[DATADIRLEN];
 char chassisfile[PATHLEN];
 char clusterfile[PATHLEN];

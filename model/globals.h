@@ -14,6 +14,9 @@ class node;
 
 // Set by main() before any thread starts; read-only after.
 extern int nodaemon;  // non-zero: foreground mode (-d)
+// False while the files are only checked (--check): its messages are the
+// operator's, on stderr, not the running daemon's log's.
+extern bool tosyslog;
 extern char datadir[DATADIRLEN];
 extern char chassisfile[PATHLEN];
 extern char clusterfile[PATHLEN];

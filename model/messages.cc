@@ -10,10 +10,10 @@ void error_msg(const char* text) {
     fputs(text, stderr);
     fflush(stderr);
   }
-  syslog(LOG_DAEMON | LOG_ERR, "%s\n", text);
+  if (tosyslog) syslog(LOG_DAEMON | LOG_ERR, "%s\n", text);
 }
 
 void info_msg(const char* text) {
   if (nodaemon) fputs(text, stderr);
-  syslog(LOG_DAEMON | LOG_INFO, "%s\n", text);
+  if (tosyslog) syslog(LOG_DAEMON | LOG_INFO, "%s\n", text);
 }
