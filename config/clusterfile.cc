@@ -5,6 +5,7 @@
 
 #include <grp.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <time.h>
@@ -45,6 +46,21 @@ bool addnode(cluster* cl, char* line, time_t readingtime, configerror* err) {
   n->password = keepstring(password, strlen(password) + 1);
   // The connection comes up as its line is read.
   n->link = attachtransport ? attachtransport(n, readingtime) : nullptr;
+  return true;
+}
+
+// "$POWER_ON_RATE <per second>": a whole number, 1 to MAXPOWERONRATE.
+bool readpoweronrate(const char* value, cluster* cl, configerror* err) {
+  char* end;
+  long rate = strtol(value, &end, 10);
+  if (value[0] < '0' || value[0] > '9' || *end != '\0' || rate < 1 ||
+      rate > MAXPOWERONRATE)
+    return configfail(err, 1,
+                      "Bad $POWER_ON_RATE %s in cluster.dat: a whole number of "
+                      "power-ons per second from 1 to %d is needed.\n"
+                      "Exiting now.\n",
+                      value, MAXPOWERONRATE);
+  cl->poweronrate = static_cast<int>(rate);
   return true;
 }
 
@@ -152,6 +168,10 @@ bool readclusterfile(FILE* f, cluster* cl, configerror* err) {
                     afterkeyword(line, "$ENABLE_SHUTDOWNS")))) {
       if (!parseemail(value, rest, err)) return false;
       if (strncasecmp(value, "yes", 3) == 0) cl->processshutdowns = true;
+    } else if ((rest = const_cast<char*>(
+                    afterkeyword(line, "$POWER_ON_RATE")))) {
+      if (!parseemail(value, rest, err) || !readpoweronrate(value, cl, err))
+        return false;
     } else if ((rest = const_cast<char*>(afterkeyword(line, "$EMAIL_TO")))) {
       if (!parseemail(cl->emailto, rest, err)) return false;
     } else if ((rest = const_cast<char*>(afterkeyword(line, "$EMAIL_FROM")))) {

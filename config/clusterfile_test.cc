@@ -108,6 +108,18 @@ TEST_F(ClusterFile, FatalErrors) {
             "/nonexistent/c.dat\nExiting now.\n");
 }
 
+TEST_F(ClusterFile, PowerOnRateIsAWholeNumberInItsRange) {
+  EXPECT_EQ(mycluster.poweronrate, DEFAULTPOWERONRATE);
+  ASSERT_TRUE(load("$POWER_ON_RATE 25\n"));
+  EXPECT_EQ(mycluster.poweronrate, 25);
+  ASSERT_TRUE(load("$POWER_ON_RATE 1000\n"));
+  EXPECT_EQ(mycluster.poweronrate, MAXPOWERONRATE);
+  for (const char* bad : {"0", "-3", "ten", "10x", "", "1001"})
+    expectfatal(std::string("$POWER_ON_RATE ") + bad + "\n", 1,
+                std::string("Bad $POWER_ON_RATE ") + bad + " in cluster.dat");
+  mycluster.poweronrate = DEFAULTPOWERONRATE;
+}
+
 TEST_F(ClusterFile, TlsCaIsFoundAnywhereAndMustBeReadable) {
   // Read ahead of every other line, wherever it stands.
   std::string ca = dir.write("ca.pem", "not checked here\n");

@@ -239,6 +239,8 @@ class cluster {
   node mynodes[MAXNODES];
   int numnodes;
   int numchassis;
+  // At most this many power-ons go out within any one second.
+  int poweronrate = DEFAULTPOWERONRATE;
   char emailto[512];
   char emailfrom[512];
   char emailserver[256];

@@ -81,6 +81,10 @@ constexpr time_t STALEMOST = 180;
 // A power query unanswered this long is taken as lost (a transport may drop
 // one it has no session for): the next may go out.
 constexpr time_t POWERQUERYLOST = 30;
+// Power-ons sent within any one second ($POWER_ON_RATE): a burst beyond it
+// waits, so that hundreds of power supplies do not start at once.
+constexpr int DEFAULTPOWERONRATE = 10;
+constexpr int MAXPOWERONRATE = 1000;
 // A sensor name found in two kinds feeds the first of them in this order.
 constexpr int NAMEORDER[NUMKINDS] = {FAN, VOLT, TEMP, DISC};
 // A zero reading is believed only on this many in a row.

@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "model/counters.h"
@@ -49,7 +50,33 @@ const char* commandwords(int code) {
   }
 }
 
-void runcommandline(cluster* c, const char* line) {
+void issue(cluster* c, const char* name, int code) {
+  if (!c->command(name, code)) {
+    char msg[MSGBUFLEN];
+    snprintf(msg, MSGBUFLEN - 1, "Failed to issue %s command to %s\n",
+             commandwords(code), name);
+    error_msg(msg);
+  }
+}
+
+// Sends the waiting power-ons whose turn has come; says when a wait starts.
+void sendpoweron(commandinput* in, cluster* c) {
+  for (const std::string& name :
+       in->poweron.due(in->clockms(), c->poweronrate))
+    issue(c, name.c_str(), POWERON);
+  if (in->poweron.waiting.empty()) {
+    in->saidwaiting = false;
+  } else if (!in->saidwaiting) {
+    in->saidwaiting = true;
+    char msg[MSGBUFLEN];
+    snprintf(msg, sizeof msg,
+             "Power-ons wait their turn: at most %d go out per second\n",
+             c->poweronrate);
+    info_msg(msg);
+  }
+}
+
+void runcommandline(commandinput* in, cluster* c, const char* line) {
   commandmatch m = matchcommand(line);
   if (m.testemail) {
     error_msg("test email requested");
@@ -59,12 +86,21 @@ void runcommandline(cluster* c, const char* line) {
   }
   if (m.code == NONE) return;
   counters.powercommands[m.code]++;
-  if (!c->command(m.name, m.code)) {
-    char msg[MSGBUFLEN];
-    snprintf(msg, MSGBUFLEN - 1, "Failed to issue %s command to %s\n",
-             commandwords(m.code), m.name);
-    error_msg(msg);
+  if (m.code == POWERON && c->findnode(m.name)) {
+    // Behind those waiting; at once when none waits and the rate allows.
+    in->poweron.add(m.name);
+    sendpoweron(in, c);
+    return;
   }
+  if (m.code == POWEROFF && in->poweron.drop(m.name) > 0) {
+    char msg[MSGBUFLEN];
+    snprintf(msg, MSGBUFLEN - 1,
+             "Dropping the waiting power on of %s: a power off came after it\n",
+             m.name);
+    info_msg(msg);
+  }
+  // An unknown node is said by the lookup at once; it powers nothing.
+  issue(c, m.name, m.code);
 }
 
 void reporttoolong() {
@@ -75,9 +111,38 @@ void reporttoolong() {
   error_msg(msg);
 }
 
+bool drain(commandinput* in, cluster* cl) {
+  char buf[READLEN];
+  auto online = [in, cl](const char* line) { runcommandline(in, cl, line); };
+  for (int reads = 0; reads < MAXREADSPERPASS;) {
+    ssize_t n = read(in->fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) {
+      // Every writer has closed its end: nothing will finish a fragment
+      // left behind, and it must not run into the next writer's first line.
+      if (!in->partial.empty()) {
+        error_msg("Ignoring a command line without a line feed\n");
+        in->partial.clear();
+      }
+      return true;
+    }
+    if (n < 0) return false;  // empty while a writer holds it open, or no pipe
+    splitcommandlines(in->partial, buf, static_cast<size_t>(n), online,
+                      reporttoolong);
+    reads++;
+  }
+  return false;
+}
+
 }  // namespace
 
 void (*testemailhook)() = nullptr;
+
+long long monotonicms() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
 
 commandmatch matchcommand(const char* line) {
   size_t len = strlen(line);
@@ -124,24 +189,7 @@ void setupcommandfifo(commandinput* in, const char* path) {
 }
 
 bool processcommandfifo(commandinput* in, cluster* cl) {
-  char buf[READLEN];
-  auto online = [cl](const char* line) { runcommandline(cl, line); };
-  for (int reads = 0; reads < MAXREADSPERPASS;) {
-    ssize_t n = read(in->fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) {
-      // Every writer has closed its end: nothing will finish a fragment
-      // left behind, and it must not run into the next writer's first line.
-      if (!in->partial.empty()) {
-        error_msg("Ignoring a command line without a line feed\n");
-        in->partial.clear();
-      }
-      return true;
-    }
-    if (n < 0) return false;  // empty while a writer holds it open, or no pipe
-    splitcommandlines(in->partial, buf, static_cast<size_t>(n), online,
-                      reporttoolong);
-    reads++;
-  }
-  return false;
+  bool closed = drain(in, cl);
+  sendpoweron(in, cl);
+  return closed;
 }

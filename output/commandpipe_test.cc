@@ -1,12 +1,17 @@
 #include "output/commandpipe.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string.h>
+#include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "model/datastructs.h"
 #include "model/defines.h"
+#include "model/globals.h"
 
 namespace {
 
@@ -85,6 +90,68 @@ TEST(CommandLines, KeywordsDecideByTheirOwnCharactersInTableOrder) {
     EXPECT_EQ(m.testemail, c.testemail) << c.line;
     EXPECT_STREQ(m.name, c.name) << c.line;
   }
+}
+
+// Records the commands handed to it as "on n1", "off n2", "reset n3".
+class recordingtransport : public transport {
+ public:
+  bool poll(node*) override { return false; }
+  bool command(node* n, int code) override {
+    const char* word = code == POWERON ? "on" : code == POWEROFF ? "off" : "reset";
+    sent.push_back(std::string(word) + " " + n->name);
+    return true;
+  }
+  const char* name() const override { return "recording"; }
+  std::vector<std::string> sent;
+};
+
+long long intakems = 0;
+long long intakeclock() { return intakems; }
+
+TEST(CommandIntake, PowerOnsBeyondTheRateWaitTheirTurnInOrder) {
+  static char names[4][4] = {"n1", "n2", "n3", "n4"};
+  auto cl = std::make_unique<cluster>();
+  recordingtransport rec;
+  for (int i = 0; i < 4; i++) {
+    cl->mynodes[i].name = names[i];
+    cl->mynodes[i].link = &rec;
+  }
+  cl->numnodes = 4;
+  cl->poweronrate = 2;
+  commandinput in;
+  in.clockms = intakeclock;
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+  in.fd = fds[0];
+  int savednodaemon = nodaemon;
+  nodaemon = 1;
+
+  // Two go out; n3 and n4 wait; the unknown name waits for nothing; the
+  // power-off of n4 drops its power-on; the reset of n3 does not wait.
+  std::string lines;
+  for (const char* n : {"n1", "n2", "n3", "n4", "nosuch"})
+    lines += std::string("$VERSION 1\n$DO_POWER_ON ") + n + "\n";
+  lines += "$DO_POWER_OFF n4\n$DO_RESET n3\n";
+  ASSERT_EQ(write(fds[1], lines.data(), lines.size()),
+            static_cast<ssize_t>(lines.size()));
+  testing::internal::CaptureStderr();
+  processcommandfifo(&in, cl.get());
+  intakems = 999;
+  processcommandfifo(&in, cl.get());
+  EXPECT_EQ(rec.sent, (std::vector<std::string>{"on n1", "on n2", "off n4",
+                                                "reset n3"}));
+  intakems = 1000;
+  processcommandfifo(&in, cl.get());
+  EXPECT_EQ(rec.sent.back(), "on n3");
+  EXPECT_EQ(rec.sent.size(), 5u);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Power-ons wait their turn: at most 2 go out per second\n"
+            "Unable to locate node nosuch to issue command code 1."
+            "Dropping the waiting power on of n4: a power off came after it\n");
+
+  nodaemon = savednodaemon;
+  close(fds[0]);
+  close(fds[1]);
 }
 
 }  // namespace

@@ -1,13 +1,21 @@
 // switchyard: asks the running kestrel daemon to power a node on or off, to
 // reset it, or to send a test alert e-mail, by appending command lines to the
-// daemon's command pipe. The pipe is the only link to the daemon.
+// daemon's command pipe. The pipe is the only link to the daemon. Where it
+// takes a node it takes a Slurm host list ("node[01-04,07],gpu[1-2]"), so
+// that Slurm's power saving can call it with the lists it hands out.
 #include <errno.h>
 #include <fcntl.h>
 #include <getopt.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "switchyard/hostlist.h"
 
 namespace {
 
@@ -22,6 +30,8 @@ int doReset = 0;
 int testEmail = 0;
 const char* nodename = nullptr;
 FILE* outFile = nullptr;
+// Bytes buffered since the last flush of outFile.
+size_t pendingBytes = 0;
 
 [[noreturn]] void print_usage(FILE* stream, int exit_code) {
   fprintf(stream, "Usage:  %s options hostname\n", program_name);
@@ -59,6 +69,19 @@ void checkdaemonpipe(const char* path) {
             "WARNING: no kestrel reads %s: waiting until one opens it.\n",
             path);
   if (fd >= 0) close(fd);
+}
+
+// Appends one request's lines, whole. Other writers (Slurm runs its programs side
+// by side) may share the pipe, whose writes are whole only up to PIPE_BUF
+// bytes: so the buffer goes out before a request would take it past that,
+// and no request is split between two writes.
+void writerequest(const std::string& text) {
+  if (pendingBytes + text.size() > PIPE_BUF && pendingBytes > 0) {
+    fflush(outFile);
+    pendingBytes = 0;
+  }
+  fwrite(text.data(), 1, text.size(), outFile);
+  pendingBytes += text.size();
 }
 
 }  // namespace
@@ -111,6 +134,18 @@ int main(int argc, char* argv[]) {
     print_usage(stderr, 1);
   }
 
+  // Refused before the output is opened: a list that is wrong anywhere asks
+  // for nothing at all.
+  std::vector<std::string> nodes;
+  if (setPower || doReset) {
+    std::string error;
+    if (!expandhostlist(nodename, &nodes, &error)) {
+      fprintf(stderr, "ERROR: bad host list '%s': %s\n", nodename,
+              error.c_str());
+      return 1;
+    }
+  }
+
   if (!outFileName) {
     outFileName = DEFAULTOUTFILE;
     checkdaemonpipe(outFileName);
@@ -121,24 +156,32 @@ int main(int argc, char* argv[]) {
     fprintf(stderr, "ERROR: can not append to output file %s\n", outFileName);
     outFile = stdout;
   }
+  // Larger than any run of requests writerequest lets gather, so that
+  // stdio never flushes on its own in the middle of one.
+  static char outBuffer[2 * PIPE_BUF + 4096];
+  if (outFile != stdout) setvbuf(outFile, outBuffer, _IOFBF, sizeof outBuffer);
 
-  if (setPower) {
-    printf("Power %s requested for node %s\n", power ? "ON" : "OFF", nodename);
-    fprintf(outFile,
-            power ? "$VERSION 1\n$DO_POWER_ON %s\n"
-                  : "$VERSION 1\n$DO_POWER_OFF %s\n",
-            nodename);
-  }
-  if (doReset) {
-    printf("Reset node %s requested\n", nodename);
-    fprintf(outFile, "$VERSION 1\n$DO_RESET %s\n", nodename);
+  // Each node gets the requests one node would, in the same order.
+  for (const std::string& node : nodes) {
+    const char* name = node.c_str();
+    if (setPower) {
+      printf("Power %s requested for node %s\n", power ? "ON" : "OFF", name);
+      writerequest(std::string(power ? "$VERSION 1\n$DO_POWER_ON "
+                                       : "$VERSION 1\n$DO_POWER_OFF ") +
+                   node + "\n");
+    }
+    if (doReset) {
+      printf("Reset node %s requested\n", name);
+      writerequest("$VERSION 1\n$DO_RESET " + node + "\n");
+    }
   }
   if (testEmail) {
     printf("Test email requested\n");
-    fprintf(outFile, "$TEST_EMAIL\n");
+    writerequest("$TEST_EMAIL\n");
   }
 
-  // The lines of a run are flushed here together, normally in one write.
+  // The lines of a run are flushed here together, in one write unless
+  // they are more than PIPE_BUF bytes.
   if (outFile != stdout) fclose(outFile);
   sleep(1);
   return 0;

@@ -1,6 +1,7 @@
 """An operator's switchyard runs reaching simulated BMCs and the SMTP server
 through the running daemon."""
 
+import os
 import subprocess
 
 import pytest
@@ -19,20 +20,29 @@ def switchyard(k, *args):
 
 @pytest.fixture
 def bmcs(tmp_path):
-    s = ipmisim.SimSet(str(tmp_path / "sims"), 2)
+    s = ipmisim.SimSet(str(tmp_path / "sims"), 3)
     yield s
     s.stop_all()
 
 
+def power_times(sim):
+    """When the BMC took each power command, by its log's time stamps."""
+    text = util.read_text(os.path.join(sim.statedir, "chassis.log"))
+    return [float(l.split()[0]) for l in text.splitlines() if " power " in l]
+
+
 def test_power_and_reset_requests_reach_the_bmc(bmcs, start_kestrel):
     names = [s.name for s in bmcs]
-    cluster = "".join("$NODE %s plain %s %s\n" % (n, ipmisim.USER, ipmisim.PASSWORD)
-                      for n in names)
+    # One power-on per second: the host list's three wait their turn.
+    cluster = "$POWER_ON_RATE 1\n" + "".join(
+        "$NODE %s plain %s %s\n" % (n, ipmisim.USER, ipmisim.PASSWORD)
+        for n in names)
     k = start_kestrel(CHASSIS, cluster, hosts=bmcs.hosts()).wait_ready()
     sim, other = bmcs[names[0]], bmcs[names[1]]
-    # The daemon has found the BMC once it reports the chassis powered on.
-    util.wait_until(lambda: k.records().get(sim.name, {}).get("POWER") == 1, 30,
-                    interval=0.5, what="the BMC's power state")
+    # The daemon has found the BMCs once it reports the chassis powered on.
+    util.wait_until(lambda: all(k.records().get(n, {}).get("POWER") == 1
+                                for n in names), 30,
+                    interval=0.5, what="the BMCs' power state")
 
     # Two requests of one run arrive together and are executed in order.
     out = switchyard(k, "-r", "-p", sim.name)
@@ -51,3 +61,20 @@ def test_power_and_reset_requests_reach_the_bmc(bmcs, start_kestrel):
     util.wait_until(lambda: k.records()[sim.name]["POWER"] == 1, 15,
                     interval=0.5, what="power on in the snapshot")
     assert other.chassis_log() == []
+
+    # A Slurm host list stands for each of its nodes.
+    out = switchyard(k, "-p", "node[01-03]")
+    assert out == "".join("Power OFF requested for node %s\n" % n for n in names)
+    for s in bmcs:
+        util.wait_until(lambda s=s: s.chassis_log()[-1:] == ["power 0"], 10,
+                        what="power off at %s" % s.name)
+    assert [len(s.chassis_log()) for s in bmcs] == [4, 1, 1]
+
+    # Beyond the rate they wait and go out in order, none lost.
+    switchyard(k, "-P", "node[01-03]")
+    k.wait_stderr("Power-ons wait their turn: at most 1 go out per second")
+    for s in bmcs:
+        util.wait_until(lambda s=s: s.chassis_log()[-1:] == ["power 1"], 15,
+                        what="power on at %s" % s.name)
+    ons = [power_times(s)[-1] for s in bmcs]
+    assert ons == sorted(ons), ons
