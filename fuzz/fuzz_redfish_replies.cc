@@ -42,6 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (readexpandedsensors(body, size, &a, &error)) bindreading("CPU1 Temp", a);
   readthermal(body, size, &a, &b, &error);
   readpower(body, size, &a, &b, &error);
+  std::string metrics, fans;
+  readthermalsubsystem(body, size, &metrics, &fans, &error);
+  if (readthermalmetrics(body, size, &a, &error)) bindreading("CPU1Temp", a);
+  readfan(body, size, &reading, &error);
+  if (readexpandedfans(body, size, &a, &error)) bindreading("Fan0", a);
+  double watts = 0;
+  bool offered = false;
+  readenvironment(body, size, &watts, &offered, &error);
   std::string value;
   if (readheader(body, size, "X-Auth-Token", &value) &&
       value.size() > REDFISHMAXTEXT)

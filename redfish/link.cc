@@ -51,7 +51,7 @@ redfish_link::redfish_link(node* owner) : n(owner) {
   for (int kind = FAN; kind <= DISC; kind++) {
     slotstate[kind].assign(slotcount(kind), SLOT_FINE);
     sloturi[kind].assign(slotcount(kind), "");
-    oldschema[kind].assign(slotcount(kind), false);
+    source[kind].assign(slotcount(kind), SRC_SENSORS);
   }
 }
 
@@ -290,8 +290,15 @@ bool redfish_link::next(redfishrequest* out) {
       out->path = ch.sensors;
       break;
     case MEMBER:
+    case FANMEMBER:
     case PSUMEMBER:
       out->path = members[cursor];
+      break;
+    case THERMALSUB:
+      out->path = ch.thermalsubsystem;
+      break;
+    case FANMEMBERS:
+      out->path = fansuri;
       break;
     case PSULINK:
       out->path = ch.powersubsystem;
@@ -300,7 +307,16 @@ bool redfish_link::next(redfishrequest* out) {
       out->path = psucollection;
       break;
     case EXPANDED:
-      out->path = expandpath();
+      out->path = expandpath(ch.sensors);
+      break;
+    case FANSEXPANDED:
+      out->path = expandpath(fansuri);
+      break;
+    case METRICS:
+      out->path = metricsuri;
+      break;
+    case ENVIRONMENT:
+      out->path = ch.environment;
       break;
     case THERMAL:
       out->path = ch.thermal;
@@ -309,6 +325,7 @@ bool redfish_link::next(redfishrequest* out) {
       out->path = ch.power;
       break;
     case SENSOR:
+    case FANREAD:
     case SUPPLY:
       out->path = sloturi[item->kind][item->index];
       break;
@@ -498,7 +515,9 @@ void redfish_link::onreply(const redfishreply& r) {
     case CHASSIS: {
       redfishchassis c;
       if (r.status == 200 && readchassis(body, len, &c, &error) &&
-          (!c.sensors.empty() || !c.thermal.empty() || !c.power.empty())) {
+          (!c.sensors.empty() || !c.thermal.empty() || !c.power.empty() ||
+           !c.thermalsubsystem.empty() || !c.powersubsystem.empty() ||
+           !c.environment.empty())) {
         if (std::find(c.systems.begin(), c.systems.end(), system) !=
             c.systems.end()) {
           ch = c;
@@ -521,20 +540,41 @@ void redfish_link::onreply(const redfishreply& r) {
       if (!readmembers(body, len, &members, &error)) return unreadable();
       catalog.clear();
       cursor = 0;
-      if (members.empty()) return binddiscovered(true);
+      if (members.empty()) return binddiscovered(STAGE_SENSORS);
       step = MEMBER;
       return;
     case MEMBER:
+    case FANMEMBER:
     case PSUMEMBER: {
       // A member that cannot be read is left out of the binding.
       redfishreading m;
-      if (r.status == 200 && readsensor(body, len, &m, &error)) {
+      if (r.status == 200 &&
+          (s == FANMEMBER ? readfan(body, len, &m, &error)
+                          : readsensor(body, len, &m, &error))) {
         m.uri = members[cursor];
         catalog.push_back(m);
       }
       if (++cursor < members.size()) return;
-      return binddiscovered(s == MEMBER);
+      return binddiscovered(s == MEMBER      ? STAGE_SENSORS
+                            : s == FANMEMBER ? STAGE_FANS
+                                             : STAGE_SUPPLIES);
     }
+    case THERMALSUB:
+      // A ThermalSubsystem that is not there offers nothing.
+      if (r.status != 200 && r.status != 404) return refused();
+      if (r.status == 200 &&
+          !readthermalsubsystem(body, len, &metricsuri, &fansuri, &error))
+        return unreadable();
+      thermallinks = true;
+      return binddiscovered(STAGE_THERMAL);
+    case FANMEMBERS:
+      if (r.status != 200) return refused();
+      if (!readmembers(body, len, &members, &error)) return unreadable();
+      catalog.clear();
+      cursor = 0;
+      if (members.empty()) return binddiscovered(STAGE_FANS);
+      step = FANMEMBER;
+      return;
     case PSULINK:
       if (r.status == 200 &&
           readlinkfield(body, len, "PowerSupplies", &psucollection, &error)) {
@@ -543,13 +583,13 @@ void redfish_link::onreply(const redfishreply& r) {
       }
       // No list of supplies: the discrete slots stay unbound.
       catalog.clear();
-      return binddiscovered(false);
+      return binddiscovered(STAGE_SUPPLIES);
     case PSUMEMBERS:
       if (r.status != 200) return refused();
       if (!readmembers(body, len, &members, &error)) return unreadable();
       catalog.clear();
       cursor = 0;
-      if (members.empty()) return binddiscovered(false);
+      if (members.empty()) return binddiscovered(STAGE_SUPPLIES);
       step = PSUMEMBER;
       return;
     case POWERSTATE: {
@@ -570,44 +610,34 @@ void redfish_link::onreply(const redfishreply& r) {
     case EXPANDED: {
       std::vector<redfishreading> list;
       if (r.status == 200 && readexpandedsensors(body, len, &list, &error)) {
-        bool first = !oldplanned;
-        oldplanned = true;
-        bool moved = false;
-        for (int kind = FAN; kind <= VOLT; kind++) {
-          std::vector<int> missing;
-          applylist(kind, list, SLOTS_NEW, first ? &missing : nullptr);
-          if (first) moved |= planoldschema(kind, missing);
-        }
-        if (moved) {
-          // From now on each pass reads these too, after the collection.
-          auto planned = [this](int what) {
-            for (const planitem& item : plan)
-              if (item.step == what) return true;
-            return false;
-          };
-          if ((anyold(FAN) || anyold(TEMP)) && !planned(THERMAL))
-            plan.push_back({THERMAL, 0, 0});
-          if (anyold(VOLT) && !planned(POWER)) plan.push_back({POWER, 0, 0});
-        }
+        bool first = firstread(EXPANDED);
+        for (int kind = FAN; kind <= VOLT; kind++)
+          readlist(kind, list, SRC_SENSORS, first);
+        if (first) extendplan();  // each pass reads the new sources too
         return nextplan();
       }
       if (r.status == 200 && error != "collection members are not expanded")
         return unreadable();
-      // Advertised but refused or ignored: discover again without it.
-      say("Redfish BMC of %s does not expand %s (HTTP %ld): reading its "
-          "sensors otherwise\n",
-          n->name, peertext(ch.sensors).c_str(), r.status);
-      expandrefused = true;
-      ready = false;
-      return endjob();
+      return dropexpand(ch.sensors, r.status);
+    }
+    case FANSEXPANDED: {
+      std::vector<redfishreading> list;
+      if (r.status == 200 && readexpandedfans(body, len, &list, &error)) {
+        readlist(FAN, list, SRC_NEW, firstread(FANSEXPANDED));
+        return nextplan();
+      }
+      if (r.status == 200 && error != "collection members are not expanded")
+        return unreadable();
+      return dropexpand(fansuri, r.status);
     }
     case THERMAL: {
       std::vector<redfishreading> fans, temps;
       if (r.status != 200) return refused();
       if (!readthermal(body, len, &fans, &temps, &error)) return unreadable();
-      int which = sensormode == MODE_THERMALPOWER ? SLOTS_ALL : SLOTS_OLD;
-      applylist(FAN, fans, which);
-      applylist(TEMP, temps, which);
+      bool first = firstread(THERMAL);
+      readlist(FAN, fans, SRC_OLD, first);
+      readlist(TEMP, temps, SRC_OLD, first);
+      if (first) extendplan();
       return nextplan();
     }
     case POWER: {
@@ -616,10 +646,47 @@ void redfish_link::onreply(const redfishreply& r) {
       double watts = -1.0;
       if (!readpower(body, len, &volts, &supplies, &error, &watts))
         return unreadable();
+      bool first = firstread(POWER);
       if (watts >= 0) n->reportwatts(watts);
-      applylist(VOLT, volts,
-                sensormode == MODE_THERMALPOWER ? SLOTS_ALL : SLOTS_OLD);
-      applylist(DISC, supplies);
+      readlist(VOLT, volts, SRC_OLD, first);
+      applylist(DISC, supplies, SRC_OLD);
+      // Without PowerControl the power drawn may be in EnvironmentMetrics.
+      if (first && watts < 0 && !ch.environment.empty() &&
+          !planned(ENVIRONMENT))
+        plan.push_back({ENVIRONMENT, 0, 0});
+      if (first) extendplan();
+      return nextplan();
+    }
+    case METRICS: {
+      std::vector<redfishreading> temps;
+      if (r.status != 200) return refused();
+      if (!readthermalmetrics(body, len, &temps, &error)) return unreadable();
+      readlist(TEMP, temps, SRC_NEW, firstread(METRICS));
+      return nextplan();
+    }
+    case ENVIRONMENT: {
+      if (r.status != 200) return refused();
+      double watts = -1.0;
+      bool offered = false;
+      if (!readenvironment(body, len, &watts, &offered, &error))
+        return unreadable();
+      if (watts >= 0) n->reportwatts(watts);
+      if (firstread(ENVIRONMENT) && !offered) {
+        // It does not tell the power drawn: not read again.
+        plan.erase(plan.begin() + static_cast<long>(--planpos));
+      }
+      return nextplan();
+    }
+    case FANREAD: {
+      const planitem& item = plan[planpos - 1];
+      redfishreading m;
+      if (r.status == 404) {
+        store(item.kind, item.index, nullptr);
+        return nextplan();
+      }
+      if (r.status != 200) return refused();
+      if (!readfan(body, len, &m, &error)) return unreadable();
+      store(item.kind, item.index, &m);
       return nextplan();
     }
     case SENSOR:
@@ -652,8 +719,7 @@ void redfish_link::choosechassis() {
   int analog = slotcount(FAN) + slotcount(TEMP) + slotcount(VOLT);
   // Power alone holds no fans or temperatures: with Sensors beside it, the
   // sensors are read one by one and Power only for the supplies.
-  if (!ch.sensors.empty() && root.expand != REDFISH_EXPAND_NONE &&
-      !expandrefused)
+  if (!ch.sensors.empty() && useexpand())
     sensormode = MODE_EXPAND;
   else if (!ch.thermal.empty() || ch.sensors.empty())
     sensormode = MODE_THERMALPOWER;
@@ -661,90 +727,204 @@ void redfish_link::choosechassis() {
     sensormode = MODE_PERSENSOR;
   members.clear();
   catalog.clear();
-  oldplanned = false;
-  for (int kind = FAN; kind <= DISC; kind++)
-    oldschema[kind].assign(slotcount(kind), false);
+  listsread = 0;
+  thermallinks = false;
+  metricsuri.clear();
+  fansuri.clear();
+  for (int kind = FAN; kind <= DISC; kind++) {
+    source[kind].assign(slotcount(kind), SRC_SENSORS);
+    sloturi[kind].assign(slotcount(kind), "");
+  }
+  // Without the collection (or with Thermal, which serves all it has in
+  // fewer requests), the sensors start at the next source.
+  if (sensormode == MODE_THERMALPOWER)
+    for (int kind = FAN; kind <= VOLT; kind++)
+      for (int i = 0; i < slotcount(kind); i++) movedown(kind, i, SRC_SENSORS);
   if (sensormode == MODE_PERSENSOR && analog > 0) {
     step = MEMBERS;
     return;
   }
-  binddiscovered(true);
+  binddiscovered(STAGE_SENSORS);
 }
 
-// Runs once the sensor members (`sensors`) or the power-supply members were
-// read into the catalog: binds those slots by name, then goes on with what
-// discovery still lacks, or with the job.
-void redfish_link::binddiscovered(bool sensors) {
-  if (sensors) {
-    for (int kind = FAN; kind <= VOLT; kind++) {
-      std::vector<int> missing;
-      for (int i = 0; i < slotcount(kind); i++) {
-        int found = bindreading(slotname(kind, i), catalog);
-        sloturi[kind][i] = found < 0 ? "" : catalog[found].uri;
-        if (found < 0) missing.push_back(i);
+// Runs once a part of discovery has read what it needs (the sensor, fan or
+// power-supply members into the catalog, or the ThermalSubsystem's links):
+// binds those slots, then goes on with the next part.
+void redfish_link::binddiscovered(int stage) {
+  switch (stage) {
+    case STAGE_SENSORS:
+      // The members one by one; an expanded collection is first seen at
+      // the first pass.
+      if (sensormode != MODE_PERSENSOR) break;
+      for (int kind = FAN; kind <= VOLT; kind++)
+        for (int i = 0; i < slotcount(kind); i++) {
+          int found = bindreading(slotname(kind, i), catalog);
+          if (found >= 0)
+            sloturi[kind][i] = catalog[found].uri;
+          else
+            movedown(kind, i, SRC_SENSORS);
+        }
+      break;
+    case STAGE_THERMAL:
+      // What the ThermalSubsystem turned out not to offer is read nowhere.
+      for (int kind = FAN; kind <= TEMP; kind++)
+        for (int i = 0; i < slotcount(kind); i++)
+          if (source[kind][i] == SRC_NEW) movedown(kind, i, SRC_OLD);
+      break;
+    case STAGE_FANS:
+      for (int i = 0; i < slotcount(FAN); i++) {
+        if (source[FAN][i] != SRC_NEW) continue;
+        int found = bindreading(slotname(FAN, i), catalog);
+        if (found >= 0)
+          sloturi[FAN][i] = catalog[found].uri;
+        else
+          movedown(FAN, i, SRC_NEW);
       }
-      if (sensormode == MODE_PERSENSOR) planoldschema(kind, missing);
-    }
-    // An expanded collection is first seen at the first pass.
-    oldplanned = sensormode != MODE_EXPAND;
-    if (slotcount(DISC) > 0 && ch.power.empty() && !ch.powersubsystem.empty()) {
-      step = PSULINK;
-      return;
-    }
-  } else {
-    for (int i = 0; i < slotcount(DISC); i++) {
-      int found = bindreading(slotname(DISC, i), catalog);
-      sloturi[DISC][i] = found < 0 ? "" : catalog[found].uri;
-    }
+      break;
+    default:
+      for (int i = 0; i < slotcount(DISC); i++) {
+        int found = bindreading(slotname(DISC, i), catalog);
+        sloturi[DISC][i] = found < 0 ? "" : catalog[found].uri;
+      }
+      break;
   }
   members.clear();
   catalog.clear();
+  discovernext(stage);
+}
+
+void redfish_link::discovernext(int done) {
+  if (done < STAGE_THERMAL && needthermallinks()) {
+    step = THERMALSUB;
+    return;
+  }
+  // Without $expand each fan is read alone, by the URI found here.
+  if (done < STAGE_FANS && !fansuri.empty() && !useexpand() &&
+      std::find(source[FAN].begin(), source[FAN].end(), SRC_NEW) !=
+          source[FAN].end()) {
+    step = FANMEMBERS;
+    return;
+  }
+  if (done < STAGE_SUPPLIES && slotcount(DISC) > 0 && ch.power.empty() &&
+      !ch.powersubsystem.empty()) {
+    step = PSULINK;
+    return;
+  }
   ready = true;
   buildplan();
   startwork();
 }
 
+// The ThermalSubsystem is read when a fan or temperature may come from it:
+// one bound to it already, or one whose list (an expanded collection,
+// Thermal) could still lack it at its first read.
+bool redfish_link::needthermallinks() const {
+  if (ch.thermalsubsystem.empty()) return false;
+  for (int kind = FAN; kind <= TEMP; kind++)
+    for (unsigned char from : source[kind])
+      if (from == SRC_OLD || from == SRC_NEW ||
+          (from == SRC_SENSORS && sensormode == MODE_EXPAND))
+        return true;
+  return false;
+}
+
+int redfish_link::nextsource(int kind, int from) const {
+  if (from < SRC_OLD && !(kind == VOLT ? ch.power : ch.thermal).empty())
+    return SRC_OLD;
+  if (from < SRC_NEW && kind != VOLT && !ch.thermalsubsystem.empty()) {
+    if (!thermallinks)
+      return ready ? SRC_NONE : SRC_NEW;  // its links come next
+    if (kind == TEMP ? !metricsuri.empty()
+                     : !fansuri.empty() && (useexpand() || !ready))
+      return SRC_NEW;
+  }
+  return SRC_NONE;
+}
+
+void redfish_link::movedown(int kind, int index, int from) {
+  sloturi[kind][index].clear();
+  source[kind][index] = static_cast<unsigned char>(nextsource(kind, from));
+  if (source[kind][index] == SRC_NONE)
+    store(kind, index, nullptr);  // nowhere else either: said once
+}
+
+bool redfish_link::useexpand() const {
+  return root.expand != REDFISH_EXPAND_NONE && !expandrefused;
+}
+
+bool redfish_link::planned(int what) const {
+  for (const planitem& item : plan)
+    if (item.step == what) return true;
+  return false;
+}
+
+bool redfish_link::firstread(int what) {
+  const unsigned long long bit = 1ULL << what;
+  bool first = (listsread & bit) == 0;
+  listsread |= bit;
+  return first;
+}
+
 void redfish_link::buildplan() {
   plan.clear();
-  bool fans = slotcount(FAN) + slotcount(TEMP) > 0;
-  bool volts = slotcount(VOLT) > 0;
-  bool discs = slotcount(DISC) > 0;
-  switch (sensormode) {
-    case MODE_EXPAND:
-      if (fans || volts) plan.push_back({EXPANDED, 0, 0});
-      break;
-    case MODE_THERMALPOWER:
-      if (fans && !ch.thermal.empty()) plan.push_back({THERMAL, 0, 0});
-      if ((volts || discs) && !ch.power.empty()) plan.push_back({POWER, 0, 0});
-      break;
-    default: {
-      bool thermal = false, power = false;
-      for (int kind = FAN; kind <= VOLT; kind++)
-        for (int i = 0; i < slotcount(kind); i++)
-          if (oldschema[kind][i])
-            (kind == VOLT ? power : thermal) = true;
-          else if (sloturi[kind][i].empty())
-            store(kind, i, nullptr);  // not served: said once
+  bool expanded = false, thermal = false, power = false, metrics = false,
+       fans = false;
+  for (int kind = FAN; kind <= VOLT; kind++)
+    for (int i = 0; i < slotcount(kind); i++) switch (source[kind][i]) {
+        case SRC_SENSORS:
+          if (sensormode == MODE_EXPAND)
+            expanded = true;
           else
             plan.push_back({SENSOR, kind, i});
-      if (thermal) plan.push_back({THERMAL, 0, 0});
-      // Power, read for voltages, gives the supplies as well.
-      if (power) {
-        plan.push_back({POWER, 0, 0});
-        return;
+          break;
+        case SRC_OLD:
+          (kind == VOLT ? power : thermal) = true;
+          break;
+        case SRC_NEW:
+          (kind == TEMP ? metrics : fans) = true;
+          break;
+        default:
+          break;  // said missing when it moved there
       }
+  if (expanded) plan.insert(plan.begin(), {EXPANDED, 0, 0});
+  if (thermal) plan.push_back({THERMAL, 0, 0});
+  if (power) plan.push_back({POWER, 0, 0});
+  if (metrics) plan.push_back({METRICS, 0, 0});
+  if (fans && useexpand()) plan.push_back({FANSEXPANDED, 0, 0});
+  if (fans && !useexpand())
+    for (int i = 0; i < slotcount(FAN); i++)
+      if (source[FAN][i] == SRC_NEW) plan.push_back({FANREAD, FAN, i});
+  if (slotcount(DISC) > 0) {
+    // Power, read for voltages, gives the supplies as well.
+    if (!ch.power.empty()) {
+      if (!power) plan.push_back({POWER, 0, 0});
+    } else {
+      for (int i = 0; i < slotcount(DISC); i++)
+        if (sloturi[DISC][i].empty())
+          store(DISC, i, nullptr);
+        else
+          plan.push_back({SUPPLY, DISC, i});
     }
   }
-  if (!discs || sensormode == MODE_THERMALPOWER) return;
-  if (!ch.power.empty()) {
-    plan.push_back({POWER, 0, 0});
-    return;
-  }
-  for (int i = 0; i < slotcount(DISC); i++)
-    if (sloturi[DISC][i].empty())
-      store(DISC, i, nullptr);
-    else
-      plan.push_back({SUPPLY, DISC, i});
+  // The power drawn: Power's PowerControl where Power is read (and, if it
+  // has none, EnvironmentMetrics from its first read on), else here.
+  if (!ch.environment.empty() && !planned(POWER))
+    plan.push_back({ENVIRONMENT, 0, 0});
+}
+
+// After the first read of a list: the sources its missing slots moved to.
+void redfish_link::extendplan() {
+  auto add = [this](int what) {
+    if (!planned(what)) plan.push_back({what, 0, 0});
+  };
+  for (int kind = FAN; kind <= VOLT; kind++)
+    for (unsigned char from : source[kind])
+      if (from == SRC_OLD)
+        add(kind == VOLT ? POWER : THERMAL);
+      else if (from == SRC_NEW && kind == TEMP)
+        add(METRICS);
+      else if (from == SRC_NEW && useexpand())
+        add(FANSEXPANDED);  // fans read alone were planned at discovery
 }
 
 void redfish_link::nextplan() {
@@ -754,6 +934,16 @@ void redfish_link::nextplan() {
   }
   lastfault.clear();  // a whole pass went through
   passdone();
+  endjob();
+}
+
+void redfish_link::dropexpand(const std::string& collection, long status) {
+  // Advertised but refused or ignored: discover again without it.
+  say("Redfish BMC of %s does not expand %s (HTTP %ld): reading its "
+      "sensors otherwise\n",
+      n->name, peertext(collection).c_str(), status);
+  expandrefused = true;
+  ready = false;
   endjob();
 }
 
@@ -771,46 +961,34 @@ void redfish_link::setpower(int state) {
   }
 }
 
-bool redfish_link::anyold(int kind) const {
-  return std::find(oldschema[kind].begin(), oldschema[kind].end(), true) !=
-         oldschema[kind].end();
-}
-
-bool redfish_link::planoldschema(int kind, const std::vector<int>& missing) {
-  const std::string& source = kind == VOLT ? ch.power : ch.thermal;
-  bool moved = false;
-  for (int i : missing) {
-    if (source.empty()) {
-      store(kind, i, nullptr);  // nowhere else either: said once
-      continue;
-    }
-    oldschema[kind][i] = true;
-    moved = true;
-  }
-  return moved;
+void redfish_link::readlist(int kind, const std::vector<redfishreading>& list,
+                            int from, bool first) {
+  std::vector<int> missing;
+  applylist(kind, list, from, first ? &missing : nullptr);
+  for (int i : missing) movedown(kind, i, from);
 }
 
 void redfish_link::applylist(int kind, const std::vector<redfishreading>& list,
-                             int which, std::vector<int>* missing) {
+                             int from, std::vector<int>* missing) {
   if (slotcount(kind) == 0) return;
-  // Name before Id, as bindreading, without a search per slot.
-  std::unordered_map<std::string, size_t> byname, byid;
+  // Name before Id before the sensor a reading names, as bindreading,
+  // without a search per slot.
+  std::unordered_map<std::string, size_t> byname, byid, bysource;
   for (size_t i = 0; i < list.size(); i++) {
     byname.emplace(list[i].name, i);
     byid.emplace(list[i].id, i);
+    bysource.emplace(list[i].source, i);
   }
   for (int i = 0; i < slotcount(kind); i++) {
-    if (kind != DISC && which != SLOTS_ALL &&
-        oldschema[kind][i] != (which == SLOTS_OLD))
-      continue;
+    if (kind != DISC && source[kind][i] != from) continue;
     const char* name = slotname(kind, i);
     const redfishreading* r = nullptr;
-    auto byn = byname.find(name);
-    if (byn != byname.end()) {
-      r = &list[byn->second];
-    } else {
-      auto byi = byid.find(name);
-      if (byi != byid.end()) r = &list[byi->second];
+    for (auto* map : {&byname, &byid, &bysource}) {
+      auto it = map->find(name);
+      if (it != map->end()) {
+        r = &list[it->second];
+        break;
+      }
     }
     if (!r && missing)
       missing->push_back(i);
@@ -870,8 +1048,8 @@ int redfish_link::slotcount(int kind) const {
   }
 }
 
-std::string redfish_link::expandpath() const {
-  std::string path = ch.sensors;
+std::string redfish_link::expandpath(const std::string& collection) const {
+  std::string path = collection;
   path += root.expand == REDFISH_EXPAND_ALL ? "?$expand=*" : "?$expand=.";
   if (root.expandlevels) path += "($levels=1)";
   return path;

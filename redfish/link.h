@@ -14,6 +14,17 @@
 // advertises $expand, else Thermal and Power, else one request per bound
 // sensor with the URIs found at discovery.
 //
+// Each bound sensor is read from the first source that has it: the Sensors
+// collection, else Thermal (fans, temperatures) or Power (voltages), else
+// the newer schema's ThermalSubsystem: its ThermalMetrics (temperatures,
+// one request) and Fans (one $expand-ed request, else, on a chassis
+// without Thermal, one per fan found at discovery). Power
+// supplies come from Power, else PowerSubsystem; the power drawn from
+// Power's PowerControl, else EnvironmentMetrics' PowerWatts. Where a source
+// is a list read whole (an expanded collection, Thermal, Power,
+// ThermalMetrics), the sensors it lacks are found at its first read and go
+// on to the next source from then on.
+//
 // Readings, power and liveness go into the node only through its reports
 // (reportpower, reportreading, reportanswered, reportpowerunknown).
 #ifndef KESTREL_REDFISH_LINK_H_
@@ -139,6 +150,9 @@ class redfish_link : public transport {
     CHASSIS,
     MEMBERS,
     MEMBER,
+    THERMALSUB,
+    FANMEMBERS,
+    FANMEMBER,
     PSULINK,
     PSUMEMBERS,
     PSUMEMBER,
@@ -146,8 +160,12 @@ class redfish_link : public transport {
     EXPANDED,
     THERMAL,
     POWER,
+    METRICS,
+    FANSEXPANDED,
     SENSOR,
+    FANREAD,
     SUPPLY,
+    ENVIRONMENT,
     RESETACTION,
     LOGOUT,
     DONE
@@ -155,6 +173,11 @@ class redfish_link : public transport {
   enum job { JOB_NONE, JOB_POLL, JOB_STATUS, JOB_COMMAND, JOB_STOP };
   enum mode { MODE_NONE, MODE_EXPAND, MODE_THERMALPOWER, MODE_PERSENSOR };
   enum { SLOT_FINE = 0, SLOT_MISSING = 1, SLOT_NOVALUE = 2 };
+  // Where a slot is read from, in the order tried: the Sensors collection,
+  // Thermal or Power, the newer schema (ThermalMetrics, Fans), nowhere.
+  enum { SRC_SENSORS, SRC_OLD, SRC_NEW, SRC_NONE };
+  // The parts of discovery after the chassis, in their order.
+  enum { STAGE_SENSORS, STAGE_THERMAL, STAGE_FANS, STAGE_SUPPLIES };
 
   int job = JOB_NONE;
   int command_ = NONE;  // the code of a JOB_COMMAND
@@ -188,13 +211,17 @@ class redfish_link : public transport {
   std::vector<redfishreading> catalog;  // what the members said
   std::string psucollection;
   size_t cursor = 0;
-  std::vector<std::string> sloturi[4];  // per kind and slot, MODE_PERSENSOR
-  // Slots that a Sensors collection lacks, read from Thermal and Power
-  // instead: a service may list only some sensors there (power, energy)
-  // and keep the rest in the older resources. Chosen at discovery, or at
-  // the first expanded read; `oldplanned` once that choice is made.
-  std::vector<bool> oldschema[4];
-  bool oldplanned = false;
+  // Per kind and slot: the URI of a sensor, fan or supply read alone.
+  std::vector<std::string> sloturi[4];
+  // Per kind and slot, its SRC_: a service may list only some sensors in
+  // its Sensors collection (power, energy) and keep the rest in Thermal and
+  // Power, or in the newer schema's resources. Chosen at discovery, or at
+  // the first read of a list (`listsread`: a bit per step once read).
+  std::vector<unsigned char> source[4];
+  unsigned long long listsread = 0;
+  // The ThermalSubsystem's ThermalMetrics and Fans, once `thermallinks`.
+  bool thermallinks = false;
+  std::string metricsuri, fansuri;
 
   // The requests of a poll pass once the node is powered: step and slot.
   struct planitem {
@@ -235,28 +262,40 @@ class redfish_link : public transport {
   bool waitsforlogin();
   void endjob();
   void passdone();
-  void nextdiscovery();
   void choosechassis();
-  void binddiscovered(bool sensors);
+  // Binds the slots of a part of discovery (STAGE_) to what it found, then
+  // goes on with the next part that is needed, or with the job.
+  void binddiscovered(int stage);
+  void discovernext(int done);
+  bool needthermallinks() const;
   void buildplan();
+  void extendplan();
+  bool planned(int what) const;
   void nextplan();
   void store(int kind, int index, const redfishreading* r);
-  // Stores the readings of `list` into the slots of a kind: all of them
-  // (SLOTS_ALL), those read from Sensors (SLOTS_NEW) or those read from
-  // Thermal and Power (SLOTS_OLD). A slot the list lacks is said missing,
+  // Stores the readings of `list` into the slots of a kind read from source
+  // `from` (every discrete slot). A slot the list lacks is said missing,
   // or, with `missing`, only added to it.
-  enum { SLOTS_ALL, SLOTS_NEW, SLOTS_OLD };
-  void applylist(int kind, const std::vector<redfishreading>& list,
-                 int which = SLOTS_ALL, std::vector<int>* missing = nullptr);
-  // Moves the slots a Sensors collection lacks onto Thermal and Power where
-  // the chassis has them; true when any moved.
-  bool planoldschema(int kind, const std::vector<int>& missing);
-  bool anyold(int kind) const;  // some slot of the kind is read the old way
+  void applylist(int kind, const std::vector<redfishreading>& list, int from,
+                 std::vector<int>* missing = nullptr);
+  // As applylist; at the list's `first` read the slots it lacks move on to
+  // their next source.
+  void readlist(int kind, const std::vector<redfishreading>& list, int from,
+                bool first);
+  bool firstread(int what);  // marks the step's list read; true the first time
+  // The source after `from` that a slot of `kind` can be read from, and the
+  // move of a slot there (said missing once where there is none).
+  int nextsource(int kind, int from) const;
+  void movedown(int kind, int index, int from);
+  bool useexpand() const;
+  // The reply to an $expand-ed request was not expanded: discover again
+  // without $expand.
+  void dropexpand(const std::string& collection, long status);
   void setpower(int state);
   void fault(const std::string& text);
   const char* slotname(int kind, int index) const;
   int slotcount(int kind) const;
-  std::string expandpath() const;
+  std::string expandpath(const std::string& collection) const;
 };
 
 #endif  // KESTREL_REDFISH_LINK_H_

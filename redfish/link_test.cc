@@ -328,4 +328,91 @@ TEST_F(RedfishLink, SensorsACollectionLacksAreReadFromThermalAndPower) {
   }
 }
 
+TEST_F(RedfishLink, TheNewerSchemaServesWhatTheCollectionLacksOnceAPass) {
+  // No Thermal or Power: the collection lists the voltage alone; the
+  // temperature is in ThermalMetrics, the fan (in percent) in Fans, the
+  // supply in PowerSubsystem and the power drawn in EnvironmentMetrics.
+  for (bool expand : {false, true}) {
+    sensorservice(expand);
+    answer(
+        "GET /c/main", 200,
+        R"({"Sensors":{"@odata.id":"/s"},"ThermalSubsystem":)"
+        R"({"@odata.id":"/ts"},"PowerSubsystem":{"@odata.id":"/ps"},)"
+        R"("EnvironmentMetrics":{"@odata.id":"/e"},"Links":)"
+        R"({"ComputerSystems":[{"@odata.id":"/redfish/v1/Systems/system"}]}})");
+    answer("GET /s", 200, R"({"Members":[{"@odata.id":"/s/voltage_P12V"}]})");
+    answer("GET /s?$expand=.($levels=1)", 200,
+           R"({"Members":[{"Id":"voltage_P12V","Reading":12.25}]})");
+    answer(
+        "GET /ts", 200,
+        R"({"ThermalMetrics":{"@odata.id":"/tm"},"Fans":{"@odata.id":"/f"}})");
+    answer("GET /tm", 200,
+           R"({"TemperatureReadingsCelsius":[{"DeviceName":"Inlet",)"
+           R"("Reading":21},{"DeviceName":"CPU1 Temp","Reading":44}]})");
+    const std::string fan =
+        R"({"Id":"0","Name":"Fan0","SpeedPercent":{"Reading":35}})";
+    answer("GET /f", 200, R"({"Members":[{"@odata.id":"/f/0"}]})");
+    answer("GET /f/0", 200, fan);
+    answer("GET /f?$expand=.($levels=1)", 200, "{\"Members\":[" + fan + "]}");
+    answer("GET /ps", 200, R"({"PowerSupplies":{"@odata.id":"/pp"}})");
+    answer("GET /pp", 200, R"({"Members":[{"@odata.id":"/pp/1"}]})");
+    answer("GET /pp/1", 200,
+           R"({"Name":"PSU1","Status":{"Health":"Warning"}})");
+    answer("GET /e", 200, R"({"PowerWatts":{"Reading":231}})");
+    testing::internal::CaptureStderr();
+    link->poll(&n);
+    run();
+    link->poll(&n);
+    std::vector<std::string> pass = run();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << expand;
+    std::vector<std::string> expected = {"GET /redfish/v1/Systems/system",
+                                         "GET /s/voltage_P12V",
+                                         "GET /tm",
+                                         "GET /f/0",
+                                         "GET /pp/1",
+                                         "GET /e"};
+    if (expand) {
+      expected[1] = "GET /s?$expand=.($levels=1)";
+      expected[3] = "GET /f?$expand=.($levels=1)";
+    }
+    std::sort(pass.begin(), pass.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(pass, expected) << expand;
+    EXPECT_EQ(n.fan[0], 35.0) << expand;
+    EXPECT_EQ(n.fanunit[0], UNIT_PERCENT) << expand;
+    EXPECT_EQ(n.temp[0], 44.0) << expand;
+    EXPECT_EQ(n.volt[0], 12.25) << expand;
+    EXPECT_EQ(n.disc[0], 1.0) << expand;
+    EXPECT_EQ(n.watts, 231.0) << expand;
+
+    // Without a Sensors collection, and with EnvironmentMetrics that tells
+    // no power: it is read once, and the voltage is said missing once.
+    delete link;
+    link = new redfish_link(&n);
+    n.link = link;
+    answer("GET /c/main", 200,
+           R"({"ThermalSubsystem":{"@odata.id":"/ts"},"EnvironmentMetrics":)"
+           R"({"@odata.id":"/e"},"Links":{"ComputerSystems":)"
+           R"([{"@odata.id":"/redfish/v1/Systems/system"}]}})");
+    answer("GET /e", 200, R"({"TemperatureCelsius":{"Reading":39}})");
+    testing::internal::CaptureStderr();
+    link->poll(&n);
+    std::vector<std::string> first = run();
+    link->poll(&n);
+    pass = run();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(first.begin(), first.end(), "GET /e"), 1) << expand;
+    EXPECT_EQ(std::count(pass.begin(), pass.end(), "GET /e"), 0) << expand;
+    EXPECT_EQ(std::count(pass.begin(), pass.end(), "GET /tm"), 1) << expand;
+    EXPECT_EQ(err,
+              "Redfish sensor voltage_P12V not found on node01\n"
+              "Redfish sensor PSU1 not found on node01\n")
+        << expand;
+    delete link;
+    link = new redfish_link(&n);
+    n.link = link;
+    replies.clear();
+  }
+}
+
 }  // namespace

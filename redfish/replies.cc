@@ -157,6 +157,54 @@ void sensorvalue(const json& o, redfishreading* r) {
   }
 }
 
+// The last part of a DataSourceUri's path ("/.../Sensors/CPU1Temp/" gives
+// "CPU1Temp"): the Id of the Sensor it names.
+std::string sourceid(std::string uri) {
+  while (!uri.empty() && uri.back() == '/') uri.pop_back();
+  size_t slash = uri.rfind('/');
+  return slash == std::string::npos ? uri : uri.substr(slash + 1);
+}
+
+// A Fan resource: its SpeedPercent excerpt gives the speed, in rpm where
+// SpeedRPM is there, else as a percentage.
+redfishreading fanreading(const json& o) {
+  redfishreading r = common(o);
+  if (const json* speed = field(o, "SpeedPercent")) {
+    r.source = sourceid(text(*speed, "DataSourceUri"));
+    if (field(*speed, "SpeedRPM")) {
+      r.hasvalue = number(*speed, "SpeedRPM", &r.value);
+    } else {
+      r.hasvalue = number(*speed, "Reading", &r.value);
+      r.percent = true;
+    }
+  }
+  return r;
+}
+
+// A collection read with $expand, each member read by `read`. False when
+// the members are mere links (the query was ignored).
+template <class F>
+bool expandedmembers(const json& doc, std::vector<redfishreading>* out,
+                     std::string* error, F read) {
+  out->clear();
+  const json* members = array(doc, "Members");
+  if (!members) {
+    *error = "collection without Members";
+    return false;
+  }
+  for (const json& m : *members) {
+    if (out->size() >= REDFISHMAXMEMBERS) break;
+    if (!m.is_object()) continue;
+    // A link alone has one key: the service ignored the query.
+    if (m.size() <= 1) {
+      *error = "collection members are not expanded";
+      return false;
+    }
+    out->push_back(read(m));
+  }
+  return true;
+}
+
 }  // namespace
 
 int jsondepth(const char* data, size_t len, int limit) {
@@ -292,7 +340,9 @@ bool readchassis(const char* data, size_t len, redfishchassis* out,
     out->sensors = link(doc, "Sensors");
     out->thermal = link(doc, "Thermal");
     out->power = link(doc, "Power");
+    out->thermalsubsystem = link(doc, "ThermalSubsystem");
     out->powersubsystem = link(doc, "PowerSubsystem");
+    out->environment = link(doc, "EnvironmentMetrics");
     if (const json* links = field(doc, "Links"))
       if (const json* systems = array(*links, "ComputerSystems"))
         for (const json& s : *systems) {
@@ -316,25 +366,11 @@ bool readsensor(const char* data, size_t len, redfishreading* out,
 bool readexpandedsensors(const char* data, size_t len,
                          std::vector<redfishreading>* out, std::string* error) {
   return guarded(data, len, error, [&](const json& doc) {
-    out->clear();
-    const json* members = array(doc, "Members");
-    if (!members) {
-      *error = "collection without Members";
-      return false;
-    }
-    for (const json& m : *members) {
-      if (out->size() >= REDFISHMAXMEMBERS) break;
-      if (!m.is_object()) continue;
-      // A link alone has one key: the service ignored the query.
-      if (m.size() <= 1) {
-        *error = "collection members are not expanded";
-        return false;
-      }
+    return expandedmembers(doc, out, error, [](const json& m) {
       redfishreading r = common(m);
       sensorvalue(m, &r);
-      out->push_back(r);
-    }
-    return true;
+      return r;
+    });
   });
 }
 
@@ -365,6 +401,65 @@ bool readpower(const char* data, size_t len, std::vector<redfishreading>* volts,
   });
 }
 
+bool readthermalsubsystem(const char* data, size_t len, std::string* metrics,
+                          std::string* fans, std::string* error) {
+  return guarded(data, len, error, [&](const json& doc) {
+    *metrics = link(doc, "ThermalMetrics");
+    *fans = link(doc, "Fans");
+    return true;
+  });
+}
+
+bool readthermalmetrics(const char* data, size_t len,
+                        std::vector<redfishreading>* temps,
+                        std::string* error) {
+  return guarded(data, len, error, [&](const json& doc) {
+    temps->clear();
+    const json* a = array(doc, "TemperatureReadingsCelsius");
+    if (!a) {
+      *error = "thermal metrics without TemperatureReadingsCelsius";
+      return false;
+    }
+    for (const json& m : *a) {
+      if (temps->size() >= REDFISHMAXMEMBERS) break;
+      if (!m.is_object()) continue;
+      redfishreading r;
+      r.name = text(m, "DeviceName");
+      r.source = sourceid(text(m, "DataSourceUri"));
+      r.hasvalue = number(m, "Reading", &r.value);
+      temps->push_back(r);
+    }
+    return true;
+  });
+}
+
+bool readfan(const char* data, size_t len, redfishreading* out,
+             std::string* error) {
+  return guarded(data, len, error, [&](const json& doc) {
+    *out = fanreading(doc);
+    return true;
+  });
+}
+
+bool readexpandedfans(const char* data, size_t len,
+                      std::vector<redfishreading>* out, std::string* error) {
+  return guarded(data, len, error, [&](const json& doc) {
+    return expandedmembers(doc, out, error, fanreading);
+  });
+}
+
+bool readenvironment(const char* data, size_t len, double* watts, bool* offered,
+                     std::string* error) {
+  return guarded(data, len, error, [&](const json& doc) {
+    *watts = -1.0;
+    const json* power = field(doc, "PowerWatts");
+    *offered = power && power->is_object();
+    if (*offered && (!number(*power, "Reading", watts) || *watts < 0))
+      *watts = -1.0;
+    return true;
+  });
+}
+
 int healthvalue(const char* health) {
   if (strcmp(health, "OK") == 0) return 0;
   if (strcmp(health, "Warning") == 0) return 1;
@@ -377,6 +472,8 @@ int bindreading(const char* name, const std::vector<redfishreading>& list) {
     if (list[i].name == name) return static_cast<int>(i);
   for (size_t i = 0; i < list.size(); i++)
     if (list[i].id == name) return static_cast<int>(i);
+  for (size_t i = 0; i < list.size(); i++)
+    if (list[i].source == name) return static_cast<int>(i);
   return -1;
 }
 

@@ -58,7 +58,9 @@ struct redfishchassis {
   std::string sensors;  // each link empty when the chassis does not serve it
   std::string thermal;
   std::string power;
+  std::string thermalsubsystem;
   std::string powersubsystem;
+  std::string environment;           // EnvironmentMetrics
   std::vector<std::string> systems;  // Links.ComputerSystems
 };
 
@@ -72,6 +74,10 @@ struct redfishreading {
   double value = 0.0;     // SpeedRPM where present, else the reading
   bool percent = false;   // the value is a percentage (ReadingUnits "%")
   int health = 3;         // Status.Health: 0 OK, 1 Warning, 2 Critical, 3 other
+  // The Id of the Sensor that its DataSourceUri names (the last part of the
+  // path), where the newer schema gives one: ThermalMetrics and Fan
+  // readings are bound by it too.
+  std::string source;
 };
 
 // Nesting depth of the arrays and objects in data[0, len), strings skipped;
@@ -122,12 +128,36 @@ bool readpower(const char* data, size_t len, std::vector<redfishreading>* volts,
                std::vector<redfishreading>* supplies, std::string* error,
                double* watts = nullptr);
 
+// The newer schema (ThermalSubsystem, PowerSubsystem, EnvironmentMetrics),
+// which real services serve beside a Sensors collection or in place of
+// Thermal and Power.
+//
+// A ThermalSubsystem: the links of its ThermalMetrics and its Fans
+// collection, each "" where absent.
+bool readthermalsubsystem(const char* data, size_t len, std::string* metrics,
+                          std::string* fans, std::string* error);
+// ThermalMetrics: TemperatureReadingsCelsius, each named by DeviceName and
+// by the Id in its DataSourceUri (`source`), in degrees Celsius.
+bool readthermalmetrics(const char* data, size_t len,
+                        std::vector<redfishreading>* temps, std::string* error);
+// One Fan resource: Name, Id, Status and its SpeedPercent: SpeedRPM where
+// that key is present, else Reading, a percentage (as a Sensor's fan).
+bool readfan(const char* data, size_t len, redfishreading* out,
+             std::string* error);
+// A Fans collection read with $expand, as readexpandedsensors.
+bool readexpandedfans(const char* data, size_t len,
+                      std::vector<redfishreading>* out, std::string* error);
+// EnvironmentMetrics: the power drawn, PowerWatts.Reading, or -1 where it
+// has no reading now; `offered` says whether PowerWatts is there at all.
+bool readenvironment(const char* data, size_t len, double* watts, bool* offered,
+                     std::string* error);
+
 // Status.Health as a discrete value: "OK" 0, "Warning" 1, "Critical" 2,
 // anything else or nothing 3.
 int healthvalue(const char* health);
 
 // The member of `list` whose Name is exactly `name`, else the first whose Id
-// is; -1 when none.
+// is, else the first whose `source` is; -1 when none.
 int bindreading(const char* name, const std::vector<redfishreading>& list);
 
 // The ResetType to send for POWERON, POWEROFF or RESET: "On", "ForceOff" or

@@ -175,6 +175,92 @@ TEST(RedfishReplies, ExpandedSensorsThermalPowerAndNameBinding) {
   EXPECT_TRUE(supplies[3].absent);
 }
 
+TEST(RedfishReplies, NewerSchemaSubsystemsFansAndPowerDrawn) {
+  std::string error;
+  const std::string chassis =
+      R"({"ThermalSubsystem":{"@odata.id":"/c/T"},"PowerSubsystem":)"
+      R"({"@odata.id":"/c/P"},"EnvironmentMetrics":{"@odata.id":"/c/E"}})";
+  redfishchassis c;
+  ASSERT_TRUE(readchassis(chassis.data(), chassis.size(), &c, &error));
+  EXPECT_EQ(c.thermalsubsystem, "/c/T");
+  EXPECT_EQ(c.environment, "/c/E");
+  EXPECT_TRUE(c.sensors.empty() && c.thermal.empty() && c.power.empty());
+  const std::string subsystem =
+      R"({"Fans":{"@odata.id":"/c/T/Fans"},"Heaters":{"@odata.id":"/c/T/H"}})";
+  std::string metrics = "x", fans;
+  ASSERT_TRUE(readthermalsubsystem(subsystem.data(), subsystem.size(), &metrics,
+                                   &fans, &error));
+  EXPECT_EQ(metrics, "");
+  EXPECT_EQ(fans, "/c/T/Fans");
+
+  // Temperatures by DeviceName and by the Sensor their DataSourceUri names
+  // (a trailing slash as older bmcweb writes it); the summary is no list.
+  const std::string thermal =
+      R"({"TemperatureSummaryCelsius":{"Intake":{"Reading":24.8}},)"
+      R"("TemperatureReadingsCelsius":[{"DeviceName":"Intake","Reading":24.8,)"
+      R"("DataSourceUri":"/c/S/IntakeTemp"},{"DeviceName":"CPU1 Temp",)"
+      R"("Reading":null,"DataSourceUri":"/c/S/temperature_CPU1_Temp/"}]})";
+  std::vector<redfishreading> temps;
+  ASSERT_TRUE(
+      readthermalmetrics(thermal.data(), thermal.size(), &temps, &error));
+  ASSERT_EQ(temps.size(), 2u);
+  EXPECT_EQ(temps[0].value, 24.8);
+  EXPECT_FALSE(temps[0].percent);
+  EXPECT_FALSE(temps[1].hasvalue);
+  EXPECT_EQ(bindreading("Intake", temps), 0);
+  EXPECT_EQ(bindreading("IntakeTemp", temps), 0);
+  EXPECT_EQ(bindreading("temperature_CPU1_Temp", temps), 1);
+  EXPECT_FALSE(readthermalmetrics("{}", 2, &temps, &error));
+
+  // A fan in percent only; one with SpeedRPM beside it is read in rpm.
+  redfishreading fan;
+  const std::string share =
+      R"({"Id":"CPU1","Name":"Fan for CPU 1","Status":{"State":"Enabled",)"
+      R"("Health":"Warning"},"SpeedPercent":{"Reading":45,)"
+      R"("DataSourceUri":"/c/S/CPUFan1"}})";
+  ASSERT_TRUE(readfan(share.data(), share.size(), &fan, &error));
+  EXPECT_EQ(fan.name, "Fan for CPU 1");
+  EXPECT_EQ(fan.source, "CPUFan1");
+  EXPECT_EQ(fan.value, 45.0);
+  EXPECT_TRUE(fan.percent);
+  EXPECT_EQ(fan.health, 1);
+  const std::string expanded =
+      R"({"Members":[{"Id":"Bay1","Name":"Fan Bay 1","SpeedPercent":)"
+      R"({"Reading":45,"SpeedRPM":2200}},{"Id":"Bay2","Name":"Fan Bay 2",)"
+      R"("Status":{"State":"Absent"}}]})";
+  std::vector<redfishreading> list;
+  ASSERT_TRUE(
+      readexpandedfans(expanded.data(), expanded.size(), &list, &error));
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].value, 2200.0);
+  EXPECT_FALSE(list[0].percent);
+  EXPECT_TRUE(list[1].absent);
+  EXPECT_FALSE(list[1].hasvalue);
+  const std::string links = R"({"Members":[{"@odata.id":"/c/T/Fans/Bay1"}]})";
+  EXPECT_FALSE(readexpandedfans(links.data(), links.size(), &list, &error));
+  EXPECT_EQ(error, "collection members are not expanded");
+
+  // The power drawn; a PowerWatts without a reading; none offered.
+  double watts = 0;
+  bool offered = false;
+  const std::string drawn =
+      R"({"PowerWatts":{"Reading":374,"DataSourceUri":"/c/S/TotalPower"}})";
+  ASSERT_TRUE(
+      readenvironment(drawn.data(), drawn.size(), &watts, &offered, &error));
+  EXPECT_EQ(watts, 374.0);
+  EXPECT_TRUE(offered);
+  const std::string unread = R"({"PowerWatts":{"Reading":null}})";
+  ASSERT_TRUE(
+      readenvironment(unread.data(), unread.size(), &watts, &offered, &error));
+  EXPECT_EQ(watts, -1.0);
+  EXPECT_TRUE(offered);
+  const std::string none = R"({"TemperatureCelsius":{"Reading":39}})";
+  ASSERT_TRUE(
+      readenvironment(none.data(), none.size(), &watts, &offered, &error));
+  EXPECT_EQ(watts, -1.0);
+  EXPECT_FALSE(offered);
+}
+
 TEST(RedfishReplies, HostileBodiesGiveAnErrorAndNoCrash) {
   std::string deep(100000, '[');
   std::string huge(REDFISHMAXBODY + 1, ' ');

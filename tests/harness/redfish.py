@@ -1,4 +1,4 @@
-"""A Redfish test BMC over real TLS, in four flavours of byte layout.
+"""A Redfish test BMC over real TLS, in five flavours of byte layout.
 
 - "dmtf": the DMTF mockup: 4-space JSON in schema order, a Sensors
   collection that honours $expand (advertised in the service root), Thermal
@@ -14,6 +14,14 @@
 - "ami": a MegaRAC-like service: $expand advertised, but its Sensors
   collection holds only a power meter; fans, temperatures, voltages and
   supplies are in Thermal and Power.
+- "newer": a service of the newer schema only, as the DMTF mockup lays it
+  out without its deprecated parts: no Thermal or Power, a Sensors
+  collection that lists only the voltages (or, with `sensors_collection`
+  false, none at all), temperatures in ThermalSubsystem/ThermalMetrics
+  (DeviceName, DataSourceUri to a Sensor the collection may lack), fans in
+  ThermalSubsystem/Fans (SpeedPercent: Reading, and SpeedRPM unless the fan
+  is `percent`), supplies in PowerSubsystem/PowerSupplies and the power
+  drawn in EnvironmentMetrics.PowerWatts. $expand only with `expand`.
 
 Run as a program it serves one or more BMCs (one loopback address each, port
 443) with one self-signed certificate, made by `openssl` at test time, naming
@@ -56,6 +64,8 @@ FLAVOURS = {  # system id, chassis id, reset values
                "PushPowerButton", "Nmi"]),
     "ami": ("Self", "Self", ["On", "ForceOff", "ForceRestart",
                              "GracefulShutdown"]),
+    "newer": ("host", "board", ["On", "ForceOff", "ForceRestart",
+                                "GracefulShutdown", "GracefulRestart"]),
 }
 # What an "ami" Sensors collection holds instead of the readings.
 POWER_METER = {"Id": "Power", "Name": "Power Consumption Monitor",
@@ -110,6 +120,10 @@ class Bmc:
         self.session_cap = conf.get("session_cap", 0)
         self.login_delay = conf.get("login_delay", 0)
         self.watts = conf.get("watts", 0)  # PowerControl's; 0: none given
+        # "newer": $expand served and advertised, and whether the chassis
+        # links a Sensors collection at all.
+        self.expand = conf.get("expand", False)
+        self.sensors_collection = conf.get("sensors_collection", True)
         # A hostile BMC's links: "sessions" (the root's Links.Sessions),
         # "system" (the Systems member), "location" (a login's Location).
         self.links = {}
@@ -264,7 +278,8 @@ class Bmc:
                     "Chassis": {"@odata.id": "/redfish/v1/Chassis"},
                     "SessionService": {"@odata.id": "/redfish/v1/SessionService"}}
             if self.flavour != "idrac":
-                on = self.flavour in ("dmtf", "ami")
+                on = self.flavour in ("dmtf", "ami") or (
+                    self.flavour == "newer" and self.expand)
                 root["ProtocolFeaturesSupported"] = {"ExpandQuery": {
                     "ExpandAll": on, "Levels": on, "Links": on, "NoLinks": on}}
                 root["Links"] = {"Sessions": {
@@ -303,6 +318,19 @@ class Bmc:
             return 200, self.collection(uris)
         if path == "/redfish/v1/Chassis/Tray" and self.flavour == "bmcweb":
             return 200, {"@odata.id": path, "Id": "Tray", "Name": "Tray"}
+        if path == churi and self.flavour == "newer":
+            doc = {"@odata.id": churi, "Id": self.chassis,
+                   "ThermalSubsystem": {
+                       "@odata.id": churi + "/ThermalSubsystem"},
+                   "PowerSubsystem": {"@odata.id": churi + "/PowerSubsystem"},
+                   "EnvironmentMetrics": {
+                       "@odata.id": churi + "/EnvironmentMetrics"},
+                   "Links": {"ComputerSystems": [{"@odata.id": sysuri}]}}
+            if self.sensors_collection:
+                doc["Sensors"] = {"@odata.id": churi + "/Sensors"}
+            return 200, doc
+        if self.flavour == "newer" and path.startswith(churi + "/"):
+            return self.newer_resource(path[len(churi):], query)
         if path == churi:
             doc = {"@odata.id": churi, "Id": self.chassis,
                    "Links": {"ComputerSystems": [{"@odata.id": sysuri}]}}
@@ -366,6 +394,87 @@ class Bmc:
                     return 200, self.supply_doc(s, path)
         return 404, error_body("ResourceNotFound", "No resource at %s" % path)
 
+    def newer_resource(self, sub, query):
+        """(status, document) for a GET of the "newer" chassis' `sub` path."""
+        churi = "/redfish/v1/Chassis/" + self.chassis
+        sensors = churi + "/Sensors/"
+        fans = churi + "/ThermalSubsystem/Fans"
+        psus = churi + "/PowerSubsystem/PowerSupplies"
+        listed = [s for s in self.of_kind("temp", "volt", "fan")
+                  if s.get("listed", s["kind"] == "volt")]
+
+        def fan_doc(s):
+            speed = {"DataSourceUri": sensors + self.sensor_id(s)}
+            value = s.get("value")
+            if s.get("percent"):
+                speed["Reading"] = value
+            else:
+                speed.update(SpeedRPM=value, Reading=None if value is None
+                             else round(value / 120, 1))
+            return {"@odata.id": fans + "/" + self.sensor_id(s),
+                    "@odata.type": "#Fan.v1_5_0.Fan", "Id": self.sensor_id(s),
+                    "Name": s["name"], "SpeedPercent": speed,
+                    "Status": {"State": "Enabled",
+                               "Health": s.get("health", "OK")}}
+
+        def expandable(docs, uris):
+            if "$expand" not in query:
+                return 200, self.collection(uris)
+            if not self.expand:
+                return 400, error_body(
+                    "QueryNotSupported", "The $expand query is not supported.")
+            return 200, {"Members": docs, "Members@odata.count": len(docs)}
+
+        if sub == "/Sensors" and self.sensors_collection:
+            return expandable([self.sensor_doc(s) for s in listed],
+                              [sensors + self.sensor_id(s) for s in listed])
+        for s in listed:
+            if (self.sensors_collection
+                    and sub == "/Sensors/" + self.sensor_id(s)):
+                return 200, self.sensor_doc(s)
+        if sub == "/ThermalSubsystem":
+            return 200, {"@odata.id": churi + sub, "Id": "ThermalSubsystem",
+                         "Fans": {"@odata.id": fans},
+                         "ThermalMetrics": {"@odata.id": churi + sub
+                                            + "/ThermalMetrics"},
+                         "Status": {"State": "Enabled", "Health": "OK"}}
+        if sub == "/ThermalSubsystem/ThermalMetrics":
+            temps = self.of_kind("temp")
+            return 200, {"@odata.id": churi + sub, "Id": "ThermalMetrics",
+                         "TemperatureSummaryCelsius": {"Internal": {
+                             "Reading": max([t.get("value") or 0
+                                             for t in temps] or [0])}},
+                         "TemperatureReadingsCelsius": [
+                             {"DeviceName": t["name"],
+                              "Reading": t.get("value"),
+                              "DataSourceUri": sensors + self.sensor_id(t)}
+                             for t in temps]}
+        if churi + sub == fans:
+            docs = [fan_doc(s) for s in self.of_kind("fan")]
+            return expandable(docs, [d["@odata.id"] for d in docs])
+        for s in self.of_kind("fan"):
+            if churi + sub == fans + "/" + self.sensor_id(s):
+                return 200, fan_doc(s)
+        if sub == "/PowerSubsystem":
+            return 200, {"@odata.id": churi + sub, "Id": "PowerSubsystem",
+                         "PowerSupplies": {"@odata.id": psus}}
+        if churi + sub == psus:
+            docs = [self.supply_doc(s, psus + "/" + self.sensor_id(s))
+                    for s in self.of_kind("psu")]
+            return expandable(docs, [d["@odata.id"] for d in docs])
+        for s in self.of_kind("psu"):
+            if churi + sub == psus + "/" + self.sensor_id(s):
+                return 200, self.supply_doc(s, churi + sub)
+        if sub == "/EnvironmentMetrics":
+            doc = {"@odata.id": churi + sub, "Id": "EnvironmentMetrics",
+                   "Name": "Chassis Environment Metrics"}
+            if self.watts:
+                doc["PowerWatts"] = {"Reading": self.watts,
+                                     "DataSourceUri": sensors + "TotalPower"}
+            return 200, doc
+        return 404, error_body("ResourceNotFound",
+                               "No resource at %s" % (churi + sub))
+
     def reset(self, body):
         try:
             value = json.loads(body)["ResetType"]
@@ -386,7 +495,7 @@ class Bmc:
     def dumps(self, doc):
         if self.flavour == "dmtf":
             return json.dumps(doc, indent=4)
-        if self.flavour == "bmcweb":
+        if self.flavour in ("bmcweb", "newer"):
             return json.dumps(doc, indent=2, sort_keys=True)
         return json.dumps(doc, separators=(",", ":"))
 

@@ -1,5 +1,6 @@
 """Redfish nodes watched and powered over HTTPS against the Redfish test BMC
-in its three layouts (DMTF mockup, bmcweb, iDRAC/iLO), on loopback."""
+in its layouts (DMTF mockup, bmcweb, iDRAC/iLO, MegaRAC, newer schema
+only), on loopback."""
 
 import json
 import os
@@ -310,6 +311,40 @@ def test_a_fan_in_percent_and_the_power_drawn_show_as_the_bmc_gives_them(
     assert 'kestrel_fan_speed_percent{node="drac"' in metrics
     assert 'kestrel_fan_speed_rpm{node="drac"' not in metrics
     assert f.control("drac")["sessions"] == 0  # basic authentication
+
+
+def test_a_bmc_of_the_newer_schema_only_is_read_from_its_subsystems(
+        start_kestrel, fleets):
+    from tests.process.test_http import LISTEN, get
+    # No Thermal or Power; a Sensors collection with the voltage alone.
+    sensors = [sensor("fan", "Fan0", 35, percent=True)] + SENSORS[1:]
+    f = fleets([bmcconf("new", address="127.0.0.45", flavour="newer",
+                        sensors=sensors, watts=231)])
+    chassis = CHASSIS.replace("FAN0 Fan0 300 600 20000 25000",
+                              "FAN0 Fan0 10 20 95 100")
+    k = start_kestrel(chassis, "$HTTP_LISTEN %s\n" % LISTEN + cluster("new"),
+                      hosts={"new": "127.0.0.45"}).wait_ready()
+    wait_record(k, "new", lambda r: reading(dict(r, FAN=[7200])) and
+                r["FAN"] == [35], what="readings from the subsystems")
+    node = util.wait_until(
+        lambda: [n for n in json.loads(get("/status.json")[2])["nodes"]
+                 if n["power_watts"] == 231], 20, what="the power drawn")[0]
+    assert [(r["unit"], r["value"]) for r in node["readings"]] == [
+        ("percent", 35), ("celsius", 21.5), ("celsius", 45.125),
+        ("volts", 12.25), (None, 1)], node["readings"]
+    # Each source once a pass: the voltage from the collection,
+    # ThermalMetrics, the fan, the supply and EnvironmentMetrics.
+    wait_passes(f, ["new"], 1)
+    t0 = time.time()
+    wait_passes(f, ["new"], 2)
+    board = "/redfish/v1/Chassis/board"
+    assert set(paths(f.requests("new"), t0)) == {("GET", p) for p in (
+        "/redfish/v1/Systems/host", board + "/Sensors/P12V",
+        board + "/ThermalSubsystem/ThermalMetrics",
+        board + "/ThermalSubsystem/Fans/Fan0",
+        board + "/PowerSubsystem/PowerSupplies/PSU1",
+        board + "/EnvironmentMetrics")}
+    assert "not found" not in k.stderr()
 
 
 def test_a_node_whose_bmc_knows_none_of_the_names_says_so(datadir, fleets):
