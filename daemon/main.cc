@@ -8,6 +8,7 @@
 #include "daemon/mainloop.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
+#include "probe/probe.h"
 
 static void usage() {
   fputs("\nUsage: kestrel <Options>\n", stderr);
@@ -25,7 +26,9 @@ int main(int argc, char** argv) {
   static const struct option longopts[] = {{"debug", no_argument, 0, 'd'},
                                            {"help", no_argument, 0, 'h'},
                                            {"path", required_argument, 0, 'p'},
+                                           {"probe", required_argument, 0, 'P'},
                                            {0, 0, 0, 0}};
+  const char* probenode = nullptr;
   int c;
   while ((c = getopt_long(argc, argv, "dhp:", longopts, nullptr)) != -1) {
     switch (c) {
@@ -37,11 +40,17 @@ int main(int argc, char** argv) {
         if (optarg[0] != '/' || strlen(optarg) >= sizeof datadir) usage();
         strcpy(datadir, optarg);
         break;
+      case 'P':
+        if (!optarg[0]) usage();
+        probenode = optarg;
+        break;
       default:
         usage();
     }
   }
   formpaths();
+  // A probe is no daemon: it touches no pipe and takes no lock.
+  if (probenode) return runprobe(probenode, chassisfile, clusterfile);
 
   if (!nodaemon) {
     pid_t pid = fork();

@@ -114,6 +114,9 @@ ipmi_link* findipmi(const char* nodename);
 // local system interface for user "SMI") and gives it its record; ends the
 // process with a message when the connection cannot be set up.
 transport* ipmi_attach(node* n);
+// The connection of an IPMI node, set up as ipmi_attach does; OpenIPMI's
+// result (0: set up). Ends the process when the name cannot be a domain's.
+int ipmi_setupcon(node* n, ipmi_con_t** con);
 // Starts the look-up of a LAN node's BMC name, which ipmi_attach then waits
 // for (a bounded time) instead of having OpenIPMI resolve it.
 void ipmi_foresee(const char* nodename, const char* username);
