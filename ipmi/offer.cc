@@ -4,6 +4,7 @@
 
 #include <OpenIPMI/ipmi_err.h>
 #include <OpenIPMI/ipmiif.h>
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/time.h>
@@ -242,10 +243,16 @@ void turnuntil(F done, time_t deadline) {
   }
 }
 
-// Whether an error code is the BMC's answer (it refused) rather than the
-// network's or the system's silence.
-bool bmcanswer(int err) {
-  return IPMI_IS_IPMI_ERR(err) || IPMI_IS_RMCPP_ERR(err);
+// Whether a connection error means that the BMC was never heard (OpenIPMI
+// gives up with a timeout completion code, or the network says no) rather
+// than that it answered and turned the login down (an RMCP+ status, a
+// completion code, or a failed check of its answer: EINVAL).
+bool silent(int err) {
+  if (IPMI_IS_IPMI_ERR(err)) return IPMI_GET_IPMI_ERR(err) == IPMI_TIMEOUT_CC;
+  if (IPMI_IS_RMCPP_ERR(err)) return false;
+  int e = IPMI_IS_OS_ERR(err) ? IPMI_GET_OS_ERR(err) : err;
+  return e == ETIMEDOUT || e == EHOSTUNREACH || e == ENETUNREACH ||
+         e == ECONNREFUSED || e == EADDRNOTAVAIL;
 }
 
 }  // namespace
@@ -273,7 +280,7 @@ void ipmi_offer(node* n, time_t waitlimit, bmcoffer* out) {
   char errtext[512] = "";
   if (s.err) ipmi_get_error_string(s.err, errtext, sizeof errtext);
   if (s.failed && !s.connected) {
-    out->outcome = bmcanswer(s.err) ? OFFER_REFUSED : OFFER_UNREACHABLE;
+    out->outcome = silent(s.err) ? OFFER_UNREACHABLE : OFFER_REFUSED;
     out->why = errtext;
   } else if (!s.connected) {
     out->outcome = OFFER_UNREACHABLE;

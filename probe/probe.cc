@@ -76,7 +76,8 @@ int runprobe(const char* nodename, const char* chassispath,
   if (offer.outcome != OFFER_ANSWERED) {
     fprintf(stderr, "%s BMC of %s (%s-ipmi) %s: %s\n", transportname(kind),
             n->name, n->name,
-            offer.outcome == OFFER_REFUSED ? "refused the login"
+            offer.outcome == OFFER_REFUSED
+                ? "refused the login (check the user and password)"
                                            : "could not be reached",
             offer.why.c_str());
     return 1;
