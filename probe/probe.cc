@@ -17,6 +17,7 @@
 #include "model/globals.h"
 #include "model/offered.h"
 #include "probe/section.h"
+#include "redfish/offer.h"
 
 namespace {
 
@@ -67,6 +68,9 @@ int runprobe(const char* nodename, const char* chassispath,
   switch (kind) {
     case TRANSPORT_IPMI:
       probeipmi(n, &offer);
+      break;
+    case TRANSPORT_REDFISH:
+      redfish_offer(n, &offer);
       break;
     default:
       offer.why = std::string("probing a ") + transportname(kind) +

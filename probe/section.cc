@@ -162,18 +162,36 @@ std::string writesection(const char* nodename, const char* typename_,
                          int transportkind, const bmcoffer& offer,
                          const chassis* present) {
   std::string out;
-  // Which offered sensors fit: writable names, within the table sizes.
-  std::vector<const offeredsensor*> listed;
-  std::vector<std::string> unwritable, overflow[NUMKINDS];
+  // Which offered sensors fit: writable names, within the table sizes. A
+  // reading goes to the first slot of its name, so a name offered again is
+  // written as the sensor's Id where the transport binds by it and nothing
+  // else bears it, and is left out otherwise.
+  struct entry {
+    const offeredsensor* o;
+    std::string name;
+  };
+  std::vector<entry> listed;
+  std::vector<std::string> unwritable, twice, overflow[NUMKINDS];
+  std::set<std::string> used, offeredname;
+  for (const offeredsensor& o : offer.sensors) offeredname.insert(o.name);
   int counts[NUMKINDS] = {};
   for (const offeredsensor& o : offer.sensors) {
-    if (!writable(o.name)) {
-      unwritable.push_back(o.name);
+    std::string name = o.name;
+    if (used.count(name)) {
+      if (o.id.empty() || used.count(o.id) || offeredname.count(o.id)) {
+        twice.push_back(quoted(o.name));
+        continue;
+      }
+      name = o.id;
+    }
+    if (!writable(name)) {
+      unwritable.push_back(name);
     } else if (counts[o.kind] >= kindsize(o.kind)) {
-      overflow[o.kind].push_back(quoted(o.name));
+      overflow[o.kind].push_back(quoted(name));
     } else {
       counts[o.kind]++;
-      listed.push_back(&o);
+      used.insert(name);
+      listed.push_back({&o, name});
     }
   }
 
@@ -192,12 +210,15 @@ std::string writesection(const char* nodename, const char* typename_,
 
   std::set<std::string> labels;
   int index[NUMKINDS] = {};
-  for (const offeredsensor* o : listed) {
+  for (const entry& e : listed) {
+    const offeredsensor* o = e.o;
     std::string label = labelfor(o->name, &labels);
     out += "! " + o->name + ": " + readingtext(*o) + "\n";
+    if (e.name != o->name)
+      out += "!   named by its Id: an earlier sensor has its name\n";
     std::string line = "$$" + std::string(kindname(o->kind)) +
                        std::to_string(++index[o->kind]) + " " + label + " " +
-                       quoted(o->name);
+                       quoted(e.name);
     if (o->kind == DISC) {
       out += line + " 0\n";
       continue;
@@ -222,6 +243,11 @@ std::string writesection(const char* nodename, const char* typename_,
     out += "! Not listed, beyond the " + std::to_string(kindsize(kind)) + " " +
            kindname(kind) + " sensors a chassis holds:\n";
     listnames(&out, overflow[kind]);
+  }
+  if (!twice.empty()) {
+    out += "! Not listed, names offered again (a reading goes to the first\n"
+           "! sensor of its name):\n";
+    listnames(&out, twice);
   }
   if (!unwritable.empty()) {
     out += "! Not listed, names the chassis file cannot hold:\n";

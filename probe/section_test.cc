@@ -72,17 +72,25 @@ TEST_F(ProbeSection, ReadsBackWithTheBmcLimitsAndOrderedGuesses) {
   offeredsensor v = sensor(VOLT, "P12V");
   v.haslimit[ALERTHIGH] = true;  // beyond the guess of the critical high
   v.limits[ALERTHIGH] = 2000;
-  offer.sensors = {t, f, v, sensor(DISC, "PSU1"), sensor(TEMP, "CPU Temp")};
+  // A name offered again is written as its Id, or left out without one.
+  offeredsensor again = sensor(TEMP, "CPU Temp");
+  again.id = "CPU2";
+  offer.sensors = {t, f, v, sensor(DISC, "PSU1"), again,
+                   sensor(TEMP, "CPU Temp")};
   offer.outcome = OFFER_ANSWERED;
   std::string text = writesection("n1", "box", TRANSPORT_REDFISH, offer,
                                   nullptr);
   chassis* c = readback(text);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->transportkind, TRANSPORT_REDFISH);
-  ASSERT_EQ(c->numtemps, 2);  // duplicate names both kept, labels apart
+  ASSERT_EQ(c->numtemps, 2);
   EXPECT_STREQ(c->tempname[0], "CPU Temp");
-  EXPECT_STREQ(c->tempname[1], "CPU Temp");
+  EXPECT_STREQ(c->tempname[1], "CPU2");
   EXPECT_STREQ(c->tempshortname[1], "CPU_Temp_2");
+  EXPECT_NE(text.find("(a reading goes to the first\n! sensor of its name):\n"
+                      "!   \"CPU Temp\"\n"),
+            std::string::npos)
+      << text;
   EXPECT_EQ(c->templimit[0][ALERTHIGH], 80);
   EXPECT_EQ(c->templimit[0][CRITHIGH], 90);
   EXPECT_LE(c->templimit[0][CRITLOW], c->templimit[0][ALERTLOW]);

@@ -72,6 +72,14 @@ struct redfishreading {
   double value = 0.0;     // SpeedRPM where present, else the reading
   bool percent = false;   // the value is a percentage (ReadingUnits "%")
   int health = 3;         // Status.Health: 0 OK, 1 Warning, 2 Critical, 3 other
+  // FAN, TEMP, VOLT or DISC where the reply tells (the array it stands in,
+  // a Sensor's ReadingType); -1 for a sensor kestrel does not watch.
+  int kind = -1;
+  // The BMC's own thresholds by limit column (CRITLOW .. CRITHIGH): a
+  // Sensor's Thresholds, or the Lower/UpperThreshold... members of Thermal
+  // and Power; a critical one that is missing is taken from the fatal one.
+  bool haslimit[4] = {};
+  double limits[4] = {};
 };
 
 // Nesting depth of the arrays and objects in data[0, len), strings skipped;

@@ -1,11 +1,13 @@
 """kestrel --probe: one node's BMC written as a chassis section that the
 daemon binds whole, with the BMC's own names and thresholds."""
 
+import re
 import time
 
 import pytest
 
 from tests.harness import chassis, daemon, ipmisim, util
+from tests.harness.redfish import Fleet, sensor
 
 pytestmark = pytest.mark.quick
 
@@ -50,8 +52,8 @@ def probe(datadir, node, hosts=None, timeout=60):
 
 
 def sensor_lines(text):
-    return [l for l in text.splitlines() if l.startswith("$$")
-            and "COUNT" not in l]
+    return [l for l in text.splitlines()
+            if re.match(r"\$\$(FAN|TEMP|VOLT|DISC)\d", l)]
 
 
 def test_ipmi_probe_writes_the_sdr_and_says_what_binds(sims, datadir):
@@ -114,3 +116,88 @@ def test_ipmi_probe_of_a_bmc_refusing_the_login(sims, datadir):
     # A node the cluster file does not name is a usage error.
     status, _, err, _ = probe(datadir, "node09", bmcs.hosts())
     assert status == 2 and err == "No node node09 in %s/cluster.dat.\n" % datadir
+
+
+# Redfish: thresholds in the Sensor schema (and as Thermal and Power name
+# them), a fan in percent, two temperatures of one name, a supply.
+RF_SENSORS = [
+    sensor("fan", "Fan0", 35, percent=True,
+           thresholds={"LowerCritical": 10, "LowerCaution": 15}),
+    sensor("temp", "Inlet Temp", 21.5, id="Inlet1"),
+    sensor("temp", "Inlet Temp", 22.5, id="Inlet2"),
+    sensor("temp", "CPU1 Temp", 45.125,
+           thresholds={"UpperCaution": 80, "UpperCritical": 90}),
+    sensor("volt", "P12V", 12.25,
+           thresholds={"LowerCritical": 10.8, "LowerCaution": 11.4,
+                       "UpperCaution": 12.6, "UpperCritical": 13.2}),
+    sensor("psu", "PSU1", None, health="OK"),
+]
+RF_LINES = [
+    "$$FAN1 Fan0 Fan0 10 15 100 100",
+    '$$TEMP1 Inlet_Temp "Inlet Temp" -40 -40 125 125',
+    "$$TEMP2 Inlet_Temp_2 Inlet2 -40 -40 125 125",
+    '$$TEMP3 CPU1_Temp "CPU1 Temp" -40 -40 80 90',
+    "$$VOLT1 P12V P12V 10.8 11.4 12.6 13.2",
+    "$$DISC1 PSU1 PSU1 0",
+]
+
+
+@pytest.fixture
+def fleet(tmp_path):
+    started = []
+
+    def start(specs):
+        f = Fleet(str(tmp_path), specs).start()
+        started.append(f)
+        return f
+
+    yield start
+    for f in started:
+        f.stop()
+
+
+def test_redfish_probe_in_each_layout_and_the_pasted_section_binds(
+        fleet, datadir, start_kestrel):
+    addresses = {"mock": "127.0.0.51", "drac": "127.0.0.53"}
+    bmcs = fleet([dict(name="mock", address=addresses["mock"], flavour="dmtf",
+                       sensors=RF_SENSORS),
+                  dict(name="drac", address=addresses["drac"],
+                       flavour="idrac", sensors=RF_SENSORS),
+                  dict(name="bad", address="127.0.0.54", password="other")])
+    hosts = dict(addresses, bad="127.0.0.54")
+    daemon.write_config(
+        datadir, "$CHASSISTYPE rf\n$$REDFISH\n\n",
+        "".join("$NODE %s rf admin secret\n" % n for n in hosts))
+    # The mockup serves Sensors ($expand), and Thermal and Power beside it:
+    # each sensor once, in the collection's order, the supply from Power.
+    status, out, err, seconds = probe(datadir, "mock", hosts)
+    assert status == 0, err
+    assert seconds < 10
+    assert sensor_lines(out) == RF_LINES, out
+    lines = out.splitlines()
+    assert lines[lines.index("$CHASSISTYPE rf") + 1] == "$$REDFISH"
+    assert "! Fan0: 35 percent" in lines
+    assert "!   a fan in percent of full speed: its limits are percent" in lines
+    assert "! PSU1: healthy" in lines
+    assert "!   named by its Id: an earlier sensor has its name" in lines
+    # Only Thermal and Power, with basic authentication: their older
+    # threshold names give the same limits.
+    status, out, err, _ = probe(datadir, "drac", hosts)
+    assert status == 0, err
+    assert sensor_lines(out) == RF_LINES, out
+    status, out, err, _ = probe(datadir, "bad", hosts)
+    assert (status, out) == (1, "")
+    assert err.startswith("Redfish BMC of bad (bad-ipmi) refused the login "
+                          "(check the user and password): login failed: "
+                          "HTTP 401"), err
+    # The daemon binds the whole probed section of the mockup at once.
+    _, section, _, _ = probe(datadir, "mock", hosts)
+    k = start_kestrel(section, "$NODE mock rf admin secret\n",
+                      hosts=hosts).wait_ready()
+    util.wait_until(
+        lambda: k.records().get("mock", {}).get("TEMP") == [2150, 2250, 4512]
+        and k.records()["mock"].get("FAN") == [35]
+        and k.records()["mock"].get("VOLT") == [1225], 15, interval=0.2,
+        what="every probed sensor read")
+    assert k.stop() == 0
+    assert "not found" not in k.stderr()
