@@ -158,8 +158,11 @@ def fleet(tmp_path):
 
 def test_redfish_probe_in_each_layout_and_the_pasted_section_binds(
         fleet, datadir, start_kestrel):
-    addresses = {"mock": "127.0.0.51", "drac": "127.0.0.53"}
+    addresses = {"mock": "127.0.0.51", "web": "127.0.0.52",
+                 "drac": "127.0.0.53"}
     bmcs = fleet([dict(name="mock", address=addresses["mock"], flavour="dmtf",
+                       sensors=RF_SENSORS),
+                  dict(name="web", address=addresses["web"], flavour="bmcweb",
                        sensors=RF_SENSORS),
                   dict(name="drac", address=addresses["drac"],
                        flavour="idrac", sensors=RF_SENSORS),
@@ -180,11 +183,13 @@ def test_redfish_probe_in_each_layout_and_the_pasted_section_binds(
     assert "!   a fan in percent of full speed: its limits are percent" in lines
     assert "! PSU1: healthy" in lines
     assert "!   named by its Id: an earlier sensor has its name" in lines
-    # Only Thermal and Power, with basic authentication: their older
-    # threshold names give the same limits.
-    status, out, err, _ = probe(datadir, "drac", hosts)
-    assert status == 0, err
-    assert sensor_lines(out) == RF_LINES, out
+    # Sensors one by one and the supplies of PowerSubsystem (bmcweb); only
+    # Thermal and Power, with basic authentication, whose older threshold
+    # names give the same limits (iDRAC).
+    for name in ("web", "drac"):
+        status, out, err, _ = probe(datadir, name, hosts)
+        assert status == 0, err
+        assert sensor_lines(out) == RF_LINES, out
     status, out, err, _ = probe(datadir, "bad", hosts)
     assert (status, out) == (1, "")
     assert err.startswith("Redfish BMC of bad (bad-ipmi) refused the login "
