@@ -299,7 +299,12 @@ void ipmi_offer(node* n, time_t waitlimit, bmcoffer* out) {
   // The session is given back: a BMC holds only a few.
   if (ipmi_domain_pointer_cb(s.domain, closedomain, &s) != 0) s.closed = true;
   turnuntil([&] { return s.closed && s.pending <= 0; }, nowtime() + 5);
-  // A request still unanswered keeps its record: its callback may come.
-  if (s.pending <= 0)
-    for (probed* p : s.found) delete p;
+  // Records of requests still unanswered are kept: their callbacks could
+  // come, were the event loop turned again.
+  static std::vector<probed*> unanswered;
+  for (probed* p : s.found)
+    if (s.pending <= 0)
+      delete p;
+    else
+      unanswered.push_back(p);
 }

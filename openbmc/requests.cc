@@ -396,3 +396,18 @@ void curlreadsensors(openbmc_link* l) {
       readsensor(l, slots.names[i], words[kind]);
   }
 }
+
+bool curlenumerate(openbmc_link* l, long* status) {
+  CURL* c = l->curl;
+  resethandle(c);
+  settlsoptions(c);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, CURLCONNECTTIMEOUTMS);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLREADTIMEOUTMS);
+  snprintf(l->curlURL, CURLURLLEN,
+           "https://%s-ipmi/xyz/openbmc_project/sensors/enumerate",
+           l->owner->name);
+  curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
+  bool whole = perform(l, true);
+  *status = httpcode(l);
+  return whole;
+}

@@ -16,6 +16,7 @@
 #include "model/datastructs.h"
 #include "model/globals.h"
 #include "model/offered.h"
+#include "openbmc/offer.h"
 #include "probe/section.h"
 #include "redfish/offer.h"
 
@@ -73,8 +74,7 @@ int runprobe(const char* nodename, const char* chassispath,
       redfish_offer(n, &offer);
       break;
     default:
-      offer.why = std::string("probing a ") + transportname(kind) +
-                  " BMC is not supported yet";
+      openbmc_offer(n, &offer);
       break;
   }
   if (offer.outcome != OFFER_ANSWERED) {

@@ -134,6 +134,7 @@ void redfish_offer(node* n, bmcoffer* out) {
     out->why = "the Redfish request handle could not be made";
     return;
   }
+  n->link = l;
   {
     holding<lockable> hold(redfishlock);
     l->wantpoll = true;  // a pass: login, discovery and the power state

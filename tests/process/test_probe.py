@@ -7,6 +7,7 @@ import time
 import pytest
 
 from tests.harness import chassis, daemon, ipmisim, util
+from tests.harness.openbmc import TestBmc as OpenBmc
 from tests.harness.redfish import Fleet, sensor
 
 pytestmark = pytest.mark.quick
@@ -206,3 +207,65 @@ def test_redfish_probe_in_each_layout_and_the_pasted_section_binds(
         what="every probed sensor read")
     assert k.stop() == 0
     assert "not found" not in k.stderr()
+
+
+# OpenBMC: sorted paths as the enumeration gives them; two sensors whose
+# labels would both be "fan0"; the test BMC's default thresholds
+# (Critical/Warning Low 0, High 65000/63000 in the sensor's scale); a fan in
+# percent without thresholds; a current sensor kestrel does not watch.
+NO_THRESHOLDS = dict.fromkeys(
+    ["CriticalLow", "WarningLow", "WarningHigh", "CriticalHigh"])
+OB_SENSORS = {
+    "current/psu0": {"scale": -3, "value": 5000},
+    "fan_pwm/fan0": {"scale": 0, "value": 40, "thresholds": NO_THRESHOLDS},
+    "fan_tach/fan0": {"scale": 0, "value": 7200},
+    "temperature/cpu0": {"scale": -3, "value": 45125},
+    "voltage/p12v": {"scale": -3, "value": 12250, "thresholds": {
+        "CriticalLow": 10800, "WarningLow": 11400, "WarningHigh": 12600,
+        "CriticalHigh": 13200}},
+}
+OB_LINES = [
+    "$$FAN1 fan0 fan_pwm/fan0 0 0 100 100",
+    "$$FAN2 fan0_2 fan_tach/fan0 0 0 63000 65000",
+    "$$TEMP1 cpu0 temperature/cpu0 0 0 63 65",
+    "$$VOLT1 p12v voltage/p12v 10.8 11.4 12.6 13.2",
+]
+
+
+def test_openbmc_probe_and_the_pasted_section_binds(
+        tmp_path, datadir, start_kestrel):
+    hosts = {"ob": "127.0.0.61", "obbad": "127.0.0.62"}
+    bmcs = [OpenBmc(str(tmp_path), "ob", hosts["ob"], sensors=OB_SENSORS),
+            OpenBmc(str(tmp_path), "obbad", hosts["obbad"], password="other")]
+    try:
+        for b in bmcs:
+            b.start()
+        daemon.write_config(datadir, "$CHASSISTYPE ob\n$$OPENBMC\n\n",
+                            "$NODE ob ob root 0penBmc\n"
+                            "$NODE obbad ob root 0penBmc\n")
+        status, out, err, seconds = probe(datadir, "ob", hosts)
+        assert status == 0, err
+        assert seconds < 10
+        assert sensor_lines(out) == OB_LINES, out
+        lines = out.splitlines()
+        assert lines[lines.index("$CHASSISTYPE ob") + 1] == "$$OPENBMC"
+        assert "! fan_pwm/fan0: 40 percent" in lines
+        assert "! temperature/cpu0: 45.125 degrees C" in lines
+        assert "!   current/psu0" in lines  # offered, not watched
+        status, out, err, _ = probe(datadir, "obbad", hosts)
+        assert (status, out) == (1, "")
+        assert err.startswith("OpenBMC BMC of obbad (obbad-ipmi) refused the "
+                              "login (check the user and password): "), err
+        _, section, _, _ = probe(datadir, "ob", hosts)
+        k = start_kestrel(section, "$NODE ob ob root 0penBmc\n",
+                          hosts=hosts).wait_ready()
+        util.wait_until(
+            lambda: k.records().get("ob", {}).get("FAN") == [40, 7200]
+            and k.records()["ob"].get("TEMP") == [4512]
+            and k.records()["ob"].get("VOLT") == [1225], 15, interval=0.2,
+            what="every probed sensor read")
+        assert k.stop() == 0
+        assert "Failed" not in k.stderr()
+    finally:
+        for b in bmcs:
+            b.stop()
