@@ -135,6 +135,10 @@ void redfish_offer(node* n, bmcoffer* out) {
     return;
   }
   n->link = l;
+  // Its session goes without the daemon's Context: a daemon running on the
+  // node meanwhile must neither take it for one of its own left behind nor
+  // have its own deleted as such by this login.
+  l->nocontext = true;
   {
     holding<lockable> hold(redfishlock);
     l->wantpoll = true;  // a pass: login, discovery and the power state

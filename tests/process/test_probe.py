@@ -184,6 +184,11 @@ def test_redfish_probe_in_each_layout_and_the_pasted_section_binds(
     assert "!   a fan in percent of full speed: its limits are percent" in lines
     assert "! PSU1: healthy" in lines
     assert "!   named by its Id: an earlier sensor has its name" in lines
+    # Its session is given back, and it took no other session for one a
+    # killed daemon left (a daemon may be running on the node).
+    assert bmcs.control("mock")["sessions"] == 0
+    assert ("GET", "/redfish/v1/SessionService/Sessions") not in [
+        (r["method"], r["path"]) for r in bmcs.requests("mock")]
     # Sensors one by one and the supplies of PowerSubsystem (bmcweb); only
     # Thermal and Power, with basic authentication, whose older threshold
     # names give the same limits (iDRAC).
