@@ -117,4 +117,7 @@ void openbmc_offer(node* n, bmcoffer* out) {
   else if (!readenumerate(l->curlReply.data(), l->curlReply.size(), out,
                           &error))
     out->why = error;
+  // The handle goes with what it holds (the cookie store's file list).
+  curl_easy_cleanup(l->curl);
+  l->curl = nullptr;
 }

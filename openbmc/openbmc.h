@@ -134,8 +134,9 @@ void curlpowerstate(openbmc_link* l);
 // Reads every fan, temperature and voltage sensor of the node's chassis.
 void curlreadsensors(openbmc_link* l);
 // Asks for every sensor the BMC has with its properties (the interface's
-// "enumerate"); the reply is in curlReply. False when the transfer failed;
-// `status` is the HTTP status.
+// "enumerate") right after curlLogin, on the login's handle, which is then
+// only fit for curl_easy_cleanup; the reply is in curlReply. False when the
+// transfer failed; `status` is the HTTP status.
 bool curlenumerate(openbmc_link* l, long* status);
 
 #endif  // KESTREL_OPENBMC_OPENBMC_H_

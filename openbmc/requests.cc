@@ -399,9 +399,11 @@ void curlreadsensors(openbmc_link* l) {
 
 bool curlenumerate(openbmc_link* l, long* status) {
   CURL* c = l->curl;
-  resethandle(c);
-  settlsoptions(c);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, CURLCONNECTTIMEOUTMS);
+  // Not reset after the login: libcurl 7.88 loses the cookie-file list on a
+  // reset (17 bytes). The login's options that would change this request
+  // are undone instead: its body, and its header list, freed since.
+  curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLREADTIMEOUTMS);
   snprintf(l->curlURL, CURLURLLEN,
            "https://%s-ipmi/xyz/openbmc_project/sensors/enumerate",

@@ -49,7 +49,9 @@ def probe(datadir, node, hosts=None, timeout=60):
     status = k.start().wait_exit(timeout)
     seconds = time.monotonic() - began
     print("probe of %s: status %d in %.2f s" % (node, status, seconds))
-    return status, k.stdout(), k.stderr(), seconds
+    err = k.stderr()
+    assert "Sanitizer" not in err and "runtime error" not in err, err
+    return status, k.stdout(), err, seconds
 
 
 def sensor_lines(text):
