@@ -20,12 +20,10 @@
 
 namespace {
 
-// One sensor found, and the session it belongs to (the callback data of
-// its requests).
 struct probed;
 
+// One probe's connection, discovery and outstanding requests.
 struct probesession {
-  node* n;
   bmcoffer* out;
   bool connected = false;
   bool failed = false;   // a connection report with an error, not connected
@@ -38,6 +36,8 @@ struct probesession {
   std::vector<probed*> found;  // in the order the BMC's SDRs give them
 };
 
+// One sensor found, and the session it belongs to (the callback data of
+// its requests).
 struct probed {
   probesession* s;
   ipmi_sensor_id_t id;
@@ -259,7 +259,6 @@ bool silent(int err) {
 
 void ipmi_offer(node* n, time_t waitlimit, bmcoffer* out) {
   probesession s;
-  s.n = n;
   s.out = out;
   ipmi_con_t* con = nullptr;
   int rv = ipmi_setupcon(n, &con);
