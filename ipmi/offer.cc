@@ -265,6 +265,9 @@ void ipmi_offer(node* n, time_t waitlimit, bmcoffer* out) {
   if (rv) {
     out->outcome = OFFER_UNREACHABLE;
     out->why = std::string("ipmi_ip_setup_con error: ") + strerror(rv);
+    // OpenIPMI's word for a host name it cannot resolve.
+    if (rv == EINVAL && strcmp(n->username, "SMI") != 0)
+      out->why += std::string(" (does ") + n->name + "-ipmi resolve?)";
     return;
   }
   rv = ipmi_open_domain(n->name, &con, 1, connection, &s, fullyup, &s,
