@@ -9,6 +9,7 @@
 #include "daemon/mainloop.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
+#include "probe/probe.h"
 
 static void usage() {
   fputs("\nUsage: kestrel <Options>\n", stderr);
@@ -28,8 +29,10 @@ int main(int argc, char** argv) {
                                            {"help", no_argument, 0, 'h'},
                                            {"path", required_argument, 0, 'p'},
                                            {"check", no_argument, 0, 'c'},
+                                           {"probe", required_argument, 0, 'P'},
                                            {0, 0, 0, 0}};
   bool check = false;
+  const char* probenode = nullptr;
   int c;
   while ((c = getopt_long(argc, argv, "dhp:", longopts, nullptr)) != -1) {
     switch (c) {
@@ -44,12 +47,18 @@ int main(int argc, char** argv) {
       case 'c':
         check = true;
         break;
+      case 'P':
+        if (!optarg[0]) usage();
+        probenode = optarg;
+        break;
       default:
         usage();
     }
   }
   formpaths();
   if (check) checkconfiguration(&mycluster);
+  // A probe is no daemon: it touches no pipe and takes no lock.
+  if (probenode) return runprobe(probenode, chassisfile, clusterfile);
 
   if (!nodaemon) {
     pid_t pid = fork();

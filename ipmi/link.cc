@@ -75,32 +75,32 @@ void ipmi_foresee(const char* nodename, const char* username) {
   startlookup(std::string(nodename) + "-ipmi");
 }
 
-transport* ipmi_attach(node* n) {
-  ipmi_link* l = new ipmi_link(n);
-  int rv;
-  if (issmi(n)) {
-    rv = ipmi_smi_setup_con(0, os_hnd, nullptr, &l->ipmicon);
-  } else {
-    refuselongname(n);
-    char host[FIELDLEN];
-    snprintf(host, sizeof host, "%s-ipmi", n->name);
-    char port[sizeof RMCPPORT];
-    memcpy(port, RMCPPORT, sizeof port);
-    // The address found ahead, when there is one; otherwise OpenIPMI looks
-    // the name up, and says why it could not.
-    std::string found;
-    char address[NI_MAXHOST];
-    char* addrs[1] = {host};
-    if (lookedup(host, &found) && found.size() < sizeof address) {
-      snprintf(address, sizeof address, "%s", found.c_str());
-      addrs[0] = address;
-    }
-    char* ports[1] = {port};
-    rv = ipmi_ip_setup_con(addrs, ports, 1, IPMI_AUTHTYPE_DEFAULT,
+int ipmi_setupcon(node* n, ipmi_con_t** con) {
+  if (issmi(n)) return ipmi_smi_setup_con(0, os_hnd, nullptr, con);
+  refuselongname(n);
+  char host[FIELDLEN];
+  snprintf(host, sizeof host, "%s-ipmi", n->name);
+  char port[sizeof RMCPPORT];
+  memcpy(port, RMCPPORT, sizeof port);
+  // The address found ahead, when there is one; otherwise OpenIPMI looks
+  // the name up, and says why it could not.
+  std::string found;
+  char address[NI_MAXHOST];
+  char* addrs[1] = {host};
+  if (lookedup(host, &found) && found.size() < sizeof address) {
+    snprintf(address, sizeof address, "%s", found.c_str());
+    addrs[0] = address;
+  }
+  char* ports[1] = {port};
+  return ipmi_ip_setup_con(addrs, ports, 1, IPMI_AUTHTYPE_DEFAULT,
                            IPMI_PRIVILEGE_ADMIN, n->username,
                            strlen(n->username), n->password,
-                           strlen(n->password), os_hnd, nullptr, &l->ipmicon);
-  }
+                           strlen(n->password), os_hnd, nullptr, con);
+}
+
+transport* ipmi_attach(node* n) {
+  ipmi_link* l = new ipmi_link(n);
+  int rv = ipmi_setupcon(n, &l->ipmicon);
   if (rv) refusesetup(n, rv);
   rv = ipmi_open_domain(n->name, &l->ipmicon, 1, domain_open, nullptr,
                         domain_up, nullptr, nullptr, 0, nullptr);

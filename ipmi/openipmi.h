@@ -119,6 +119,9 @@ transport* ipmi_attach(node* n);
 // the name is too long, the BMC name does not resolve (looked up as
 // ipmi_foresee started it), or no device of the local interface opens.
 void ipmi_check(const node* n);
+// The connection of an IPMI node, set up as ipmi_attach does; OpenIPMI's
+// result (0: set up). Ends the process when the name cannot be a domain's.
+int ipmi_setupcon(node* n, ipmi_con_t** con);
 // Starts the look-up of a LAN node's BMC name, which ipmi_attach then waits
 // for (a bounded time) instead of having OpenIPMI resolve it.
 void ipmi_foresee(const char* nodename, const char* username);

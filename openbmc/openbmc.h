@@ -64,8 +64,10 @@ class openbmc_link : public transport {
   // The sensor records of FAN, TEMP or VOLT; null for DISC, which the REST
   // interface does not read.
   openbmc_sensor** sensortable(int kind);
-  // Makes the handle and buffers and starts the worker, which makes the
-  // first login before its first task when `loginfirst`.
+  // Makes the handle and buffers.
+  bool curlSetup();
+  // curlSetup, and starts the worker, which makes the first login before
+  // its first task when `loginfirst`.
   bool curlInit(bool loginfirst = false);
   bool curlAddTask(int task) EXCLUDES(curlTaskLock);
   // False when `task` is already queued.
@@ -131,5 +133,10 @@ void curlpowercommand(openbmc_link* l, int task, time_t now);
 void curlpowerstate(openbmc_link* l);
 // Reads every fan, temperature and voltage sensor of the node's chassis.
 void curlreadsensors(openbmc_link* l);
+// Asks for every sensor the BMC has with its properties (the interface's
+// "enumerate") right after curlLogin, on the login's handle, which is then
+// only fit for curl_easy_cleanup; the reply is in curlReply. False when the
+// transfer failed; `status` is the HTTP status.
+bool curlenumerate(openbmc_link* l, long* status);
 
 #endif  // KESTREL_OPENBMC_OPENBMC_H_

@@ -396,3 +396,20 @@ void curlreadsensors(openbmc_link* l) {
       readsensor(l, slots.names[i], words[kind]);
   }
 }
+
+bool curlenumerate(openbmc_link* l, long* status) {
+  CURL* c = l->curl;
+  // Not reset after the login: libcurl 7.88 loses the cookie-file list on a
+  // reset (17 bytes). The login's options that would change this request
+  // are undone instead: its body, and its header list, freed since.
+  curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, CURLREADTIMEOUTMS);
+  snprintf(l->curlURL, CURLURLLEN,
+           "https://%s-ipmi/xyz/openbmc_project/sensors/enumerate",
+           l->owner->name);
+  curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
+  bool whole = perform(l, true);
+  *status = httpcode(l);
+  return whole;
+}

@@ -65,12 +65,16 @@ openbmc_sensor** openbmc_link::sensortable(int kind) {
   }
 }
 
-bool openbmc_link::curlInit(bool loginfirst) {
+bool openbmc_link::curlSetup() {
   curl = curl_easy_init();
   if (!curl) return false;
   curlURL = static_cast<char*>(calloc(1, CURLURLLEN));
   curlDATA = static_cast<char*>(calloc(1, CURLDATALEN));
-  if (!curlURL || !curlDATA) return false;
+  return curlURL && curlDATA;
+}
+
+bool openbmc_link::curlInit(bool loginfirst) {
+  if (!curlSetup()) return false;
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) return false;
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);

@@ -91,7 +91,9 @@ size_t onheader(char* data, size_t size, size_t count, void* arg) {
   return len;
 }
 
-void begin(redfishtransfer* t, const redfishrequest& req) {
+// Readies the transfer's handle for the request; false, with the failure in
+// its reply, when the request cannot go out.
+bool prepare(redfishtransfer* t, const redfishrequest& req) {
   CURL* c = t->easy;
   node* n = t->link->n;
   // A reset keeps the handle's connection and TLS session.
@@ -103,8 +105,7 @@ void begin(redfishtransfer* t, const redfishrequest& req) {
   const std::string host = std::string(n->name) + "-ipmi";
   if (!bmcurl(host.c_str(), req.path, &t->url)) {
     t->reply.failure = "a link that leaves the BMC, not followed";
-    t->link->onreply(t->reply);
-    return;
+    return false;
   }
   curl_easy_setopt(c, CURLOPT_URL, t->url.c_str());
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -137,9 +138,14 @@ void begin(redfishtransfer* t, const redfishrequest& req) {
   } else if (req.method == REDFISH_DELETE) {
     curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, "DELETE");
   }
-  t->busy = curl_multi_add_handle(multi, c) == CURLM_OK;
+  return true;
+}
+
+void begin(redfishtransfer* t, const redfishrequest& req) {
+  t->busy = prepare(t, req) && curl_multi_add_handle(multi, t->easy) == CURLM_OK;
   if (!t->busy) {
-    t->reply.failure = "the request could not be started";
+    if (t->reply.failure.empty())
+      t->reply.failure = "the request could not be started";
     t->link->onreply(t->reply);
   }
 }
@@ -160,7 +166,8 @@ void startnext(redfishtransfer* t) {
   if (t->link->finished()) countfinished(t);
 }
 
-void finish(redfishtransfer* t, CURLcode result) {
+// Fills the reply from the transfer's result.
+void settle(redfishtransfer* t, CURLcode result) {
   t->busy = false;
   redfishreply& r = t->reply;
   r.done = result == CURLE_OK;
@@ -175,7 +182,11 @@ void finish(redfishtransfer* t, CURLcode result) {
   curl_off_t micros = 0;
   curl_easy_getinfo(t->easy, CURLINFO_TOTAL_TIME_T, &micros);
   r.seconds = static_cast<double>(micros) / 1e6;
-  t->link->onreply(r);
+}
+
+void finish(redfishtransfer* t, CURLcode result) {
+  settle(t, result);
+  t->link->onreply(t->reply);
 }
 
 void* driverthread(void*) {
@@ -283,4 +294,15 @@ void redfishstopall() {
   while (unfinished != 0 &&
          allstopped.wait_until(redfishlock, deadline) != std::cv_status::timeout) {
   }
+}
+
+redfishreply redfishfetch(redfish_link* l, const redfishrequest& req) {
+  redfishtransfer* t = l->transfer;
+  if (prepare(t, req)) settle(t, curl_easy_perform(t->easy));
+  return t->reply;
+}
+
+void redfishdrive(redfish_link* l) {
+  redfishrequest req;
+  while (l->next(&req)) l->onreply(redfishfetch(l, req));
 }

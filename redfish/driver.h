@@ -23,6 +23,17 @@ redfish_link* redfishattach(node* n);
 // Tells the driver that `l` has work; starts the driver thread on first use
 // (main thread). A link that was never attached is left alone.
 void redfishnotify(redfish_link* l);
+// For a process that talks to one BMC and starts no driver (a probe): runs
+// the jobs in the link's inbox on the calling thread, one request at a
+// time, until it has none left. The link comes from redfishattach and is
+// never handed to redfishnotify.
+void redfishdrive(redfish_link* l);
+struct redfishreply;
+struct redfishrequest;
+// One request of such a link, sent and answered on the calling thread, with
+// the limits and checks of every request (a link leaving the BMC is
+// refused: the reply holds the failure).
+redfishreply redfishfetch(redfish_link* l, const redfishrequest& req);
 // Stops every link: each logs out (REDFISHLOGOUTMS at most) and finishes.
 // Returns when all have finished or after REDFISHSTOPMS.
 void redfishstopall();

@@ -107,6 +107,49 @@ const json* array(const json& o, const char* key) {
   return v && v->is_array() ? v : nullptr;
 }
 
+// The thresholds of a reading, by limit column: the Sensor schema's names,
+// then the older Thermal and Power ones, each critical one falling back on
+// its fatal one.
+void thresholds(const json& o, redfishreading* r) {
+  static const char* const SENSOR[4][2] = {{"LowerCritical", "LowerFatal"},
+                                           {"LowerCaution", nullptr},
+                                           {"UpperCaution", nullptr},
+                                           {"UpperCritical", "UpperFatal"}};
+  static const char* const OLDER[4][2] = {
+      {"LowerThresholdCritical", "LowerThresholdFatal"},
+      {"LowerThresholdNonCritical", nullptr},
+      {"UpperThresholdNonCritical", nullptr},
+      {"UpperThresholdCritical", "UpperThresholdFatal"}};
+  const json* t = field(o, "Thresholds");
+  for (int l = 0; l < 4; l++)
+    for (const char* key : SENSOR[l]) {
+      const json* one = key && t ? field(*t, key) : nullptr;
+      if (one && number(*one, "Reading", &r->limits[l])) {
+        r->haslimit[l] = true;
+        break;
+      }
+    }
+  for (int l = 0; l < 4; l++)
+    for (const char* key : OLDER[l])
+      if (!r->haslimit[l] && key && number(o, key, &r->limits[l]))
+        r->haslimit[l] = true;
+}
+
+// The kind a Sensor's ReadingType names. A percentage is a fan's only where
+// the sensor says it belongs to a fan.
+int sensorkind(const json& o, const redfishreading& r) {
+  std::string type = text(o, "ReadingType");
+  if (type == "Temperature") return TEMP;
+  if (type == "Voltage") return VOLT;
+  if (type == "Rotational") return FAN;
+  if (type == "Percent") {
+    if (text(o, "PhysicalContext") == "Fan") return FAN;
+    for (const std::string* s : {&r.name, &r.id})
+      if (strcasestr(s->c_str(), "fan")) return FAN;
+  }
+  return -1;
+}
+
 // Name, ids, presence and health common to every kind of reading.
 redfishreading common(const json& o) {
   redfishreading r;
@@ -119,6 +162,7 @@ redfishreading common(const json& o) {
     r.absent = text(*status, "State") == "Absent";
     r.health = healthvalue(text(*status, "Health").c_str());
   }
+  thresholds(o, &r);
   return r;
 }
 
@@ -131,7 +175,7 @@ bool ispercent(const json& o) {
          (units.empty() && text(o, "ReadingType") == "Percent");
 }
 
-void readings(const json& o, const char* key, const char* valuekey,
+void readings(const json& o, const char* key, const char* valuekey, int kind,
               std::vector<redfishreading>* out) {
   out->clear();
   const json* a = array(o, key);
@@ -142,6 +186,7 @@ void readings(const json& o, const char* key, const char* valuekey,
     redfishreading r = common(m);
     if (valuekey) r.hasvalue = number(m, valuekey, &r.value);
     r.percent = ispercent(m);
+    r.kind = kind;
     out->push_back(r);
   }
 }
@@ -155,6 +200,7 @@ void sensorvalue(const json& o, redfishreading* r) {
     r->hasvalue = number(o, "Reading", &r->value);
     r->percent = ispercent(o);
   }
+  r->kind = sensorkind(o, *r);
 }
 
 // The last part of a DataSourceUri's path ("/.../Sensors/CPU1Temp/" gives
@@ -378,8 +424,8 @@ bool readthermal(const char* data, size_t len,
                  std::vector<redfishreading>* fans,
                  std::vector<redfishreading>* temps, std::string* error) {
   return guarded(data, len, error, [&](const json& doc) {
-    readings(doc, "Fans", "Reading", fans);
-    readings(doc, "Temperatures", "ReadingCelsius", temps);
+    readings(doc, "Fans", "Reading", FAN, fans);
+    readings(doc, "Temperatures", "ReadingCelsius", TEMP, temps);
     return true;
   });
 }
@@ -388,8 +434,8 @@ bool readpower(const char* data, size_t len, std::vector<redfishreading>* volts,
                std::vector<redfishreading>* supplies, std::string* error,
                double* watts) {
   return guarded(data, len, error, [&](const json& doc) {
-    readings(doc, "Voltages", "ReadingVolts", volts);
-    readings(doc, "PowerSupplies", nullptr, supplies);
+    readings(doc, "Voltages", "ReadingVolts", VOLT, volts);
+    readings(doc, "PowerSupplies", nullptr, DISC, supplies);
     if (watts) {
       *watts = -1.0;
       const json* control = array(doc, "PowerControl");

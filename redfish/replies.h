@@ -78,6 +78,14 @@ struct redfishreading {
   // path), where the newer schema gives one: ThermalMetrics and Fan
   // readings are bound by it too.
   std::string source;
+  // FAN, TEMP, VOLT or DISC where the reply tells (the array it stands in,
+  // a Sensor's ReadingType); -1 for a sensor kestrel does not watch.
+  int kind = -1;
+  // The BMC's own thresholds by limit column (CRITLOW .. CRITHIGH): a
+  // Sensor's Thresholds, or the Lower/UpperThreshold... members of Thermal
+  // and Power; a critical one that is missing is taken from the fatal one.
+  bool haslimit[4] = {};
+  double limits[4] = {};
 };
 
 // Nesting depth of the arrays and objects in data[0, len), strings skipped;

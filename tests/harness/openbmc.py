@@ -36,6 +36,7 @@ UNITS = {
     "temperature": "xyz.openbmc_project.Sensor.Value.Unit.DegreesC",
     "voltage": "xyz.openbmc_project.Sensor.Value.Unit.Volts",
     "fan_tach": "xyz.openbmc_project.Sensor.Value.Unit.RPMS",
+    "fan_pwm": "xyz.openbmc_project.Sensor.Value.Unit.Percent",
     "current": "xyz.openbmc_project.Sensor.Value.Unit.Amperes",
     "power": "xyz.openbmc_project.Sensor.Value.Unit.Watts",
 }
@@ -194,12 +195,17 @@ class Handler(tlspeer.PeerHandler):
             name = path[len(SENSORS):]
             with state.lock:
                 sensor = state.sensors.get(name)
-            if sensor is None:  # judged before the session
+            if sensor is None and name != "enumerate":  # before the session
                 return (404, error_reply(
                     "org.freedesktop.DBus.Error.FileNotFound: path or object "
                     "not found: %s" % path.rstrip("/"), "404 Not Found"), [])
         if not state.valid_session(cookie):
             return 401, error_reply("Login required", "401 Unauthorized"), []
+        if method == "GET" and path == SENSORS + "enumerate":
+            with state.lock:
+                sensors = dict(state.sensors)
+            return 200, reply({SENSORS + n: self.sensor_data(n, sensors[n])
+                               for n in sorted(sensors)}), []
         if method == "GET" and path.startswith(SENSORS):
             return 200, reply(self.sensor_data(name, sensor)), []
         if method == "GET" and path == CHASSIS_STATE:
@@ -261,7 +267,8 @@ class Handler(tlspeer.PeerHandler):
     @staticmethod
     def sensor_data(name, sensor):
         kind = name.split("/", 1)[0]
-        return {
+        # Thresholds in the sensor's own scale; a sensor may give its own.
+        return dict({
             "CriticalAlarmHigh": False,
             "CriticalAlarmLow": False,
             "CriticalHigh": 65000,
@@ -273,7 +280,7 @@ class Handler(tlspeer.PeerHandler):
             "WarningAlarmLow": False,
             "WarningHigh": 63000,
             "WarningLow": 0,
-        }
+        }, **sensor.get("thresholds", {}))
 
 
 def main(config_path):

@@ -74,6 +74,11 @@ RESET_EFFECT = {"On": "On", "ForceOn": "On", "ForceOff": "Off",
                 "GracefulShutdown": "Off", "ForceRestart": "On",
                 "GracefulRestart": "On", "PowerCycle": "On"}
 HUGE = 100 * 1024 * 1024
+# A Sensor's Thresholds members as Thermal and Power name them.
+OLDER_THRESHOLDS = {"LowerCritical": "LowerThresholdCritical",
+                    "LowerCaution": "LowerThresholdNonCritical",
+                    "UpperCaution": "UpperThresholdNonCritical",
+                    "UpperCritical": "UpperThresholdCritical"}
 
 
 
@@ -100,7 +105,9 @@ class Bmc:
         self.user = conf.get("user", "admin")
         self.password = conf.get("password", "secret")
         self.power = conf.get("power", "On")
-        self.sensors = {s["name"]: dict(s) for s in conf.get("sensors", [])}
+        # By name, or by id where one is given: two sensors may share a name.
+        self.sensors = {s.get("id", s["name"]): dict(s)
+                        for s in conf.get("sensors", [])}
         self.sessions = {}  # token -> session id
         self.contexts = {}  # session id -> the Context its login gave
         self.no_context = conf.get("no_context", False)  # 400 on "Context"
@@ -246,6 +253,11 @@ class Bmc:
                "Id": sid, "Name": s["name"], "ReadingType": rtype,
                "Reading": s.get("value"), "ReadingUnits": units,
                "Status": {"State": "Enabled", "Health": s.get("health", "OK")}}
+        if s["kind"] == "fan":
+            doc["PhysicalContext"] = "Fan"
+        if "thresholds" in s:  # {"UpperCritical": 90, ...}
+            doc["Thresholds"] = {k: {"Reading": v}
+                                 for k, v in s["thresholds"].items()}
         if s.get("percent"):  # a fan given only as a share of full speed
             doc.update(ReadingType="Percent", ReadingUnits="%")
         elif s["kind"] == "fan" and self.flavour == "bmcweb":
@@ -263,6 +275,11 @@ class Bmc:
             doc = dict({"@odata.id": uri, "Id": self.sensor_id(s)}, **doc)
             del doc["MemberId"]
         return doc
+
+    def older_thresholds(self, s):
+        """A sensor's thresholds as Thermal and Power name them."""
+        return {OLDER_THRESHOLDS[k]: v
+                for k, v in s.get("thresholds", {}).items()}
 
     def collection(self, uris):
         return {"Members": [{"@odata.id": u} for u in uris],
@@ -367,12 +384,14 @@ class Bmc:
                     return 200, self.sensor_doc(s)
         if self.flavour != "bmcweb" and path == churi + "/Thermal":
             return 200, {"@odata.id": path, "Fans": [
-                {"Name": s["name"], "MemberId": self.sensor_id(s),
-                 "Reading": s.get("value"),
-                 "ReadingUnits": "Percent" if s.get("percent") else "RPM"}
+                dict({"Name": s["name"], "MemberId": self.sensor_id(s),
+                      "Reading": s.get("value"),
+                      "ReadingUnits": "Percent" if s.get("percent") else "RPM"},
+                     **self.older_thresholds(s))
                 for s in self.of_kind("fan")], "Temperatures": [
-                {"Name": s["name"], "MemberId": self.sensor_id(s),
-                 "ReadingCelsius": s.get("value")}
+                dict({"Name": s["name"], "MemberId": self.sensor_id(s),
+                      "ReadingCelsius": s.get("value")},
+                     **self.older_thresholds(s))
                 for s in self.of_kind("temp")]}
         if self.flavour != "bmcweb" and path == churi + "/Power":
             watts = [{"Name": "System Power Control",
@@ -380,8 +399,9 @@ class Bmc:
             return 200, {"@odata.id": path, "PowerControl": watts,
                          "PowerSupplies": [
                 self.supply_doc(s) for s in self.of_kind("psu")], "Voltages": [
-                {"Name": s["name"], "MemberId": self.sensor_id(s),
-                 "ReadingVolts": s.get("value")} for s in self.of_kind("volt")]}
+                dict({"Name": s["name"], "MemberId": self.sensor_id(s),
+                      "ReadingVolts": s.get("value")}, **self.older_thresholds(s))
+                for s in self.of_kind("volt")]}
         if self.flavour == "bmcweb":
             psus = churi + "/PowerSubsystem/PowerSupplies"
             if path == churi + "/PowerSubsystem":
