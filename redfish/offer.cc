@@ -22,10 +22,13 @@ bool get(redfish_link* l, const std::string& path, redfishreply* r) {
   return r->done && r->status == 200;
 }
 
-// Every member of a collection, each read on its own; members that cannot
-// be read are left out, as discovery leaves them out of the binding.
+// Every member of a collection, each read on its own (by `read`, a Sensor
+// by default); members that cannot be read are left out, as discovery leaves
+// them out of the binding.
 void eachmember(redfish_link* l, const std::string& collection,
-                std::vector<redfishreading>* out) {
+                std::vector<redfishreading>* out,
+                bool (*read)(const char*, size_t, redfishreading*,
+                             std::string*) = readsensor) {
   redfishreply r;
   std::vector<std::string> members;
   std::string error;
@@ -34,7 +37,7 @@ void eachmember(redfish_link* l, const std::string& collection,
     return;
   for (const std::string& uri : members) {
     redfishreading m;
-    if (get(l, uri, &r) && readsensor(r.body.data(), r.body.size(), &m, &error))
+    if (get(l, uri, &r) && read(r.body.data(), r.body.size(), &m, &error))
       out->push_back(m);
   }
 }
@@ -88,6 +91,30 @@ void frompowersubsystem(redfish_link* l, std::vector<redfishreading>* out) {
     return;
   eachmember(l, supplies, out);
   for (redfishreading& s : *out) s.kind = DISC;
+}
+
+// The newer schema: ThermalMetrics' temperatures and the Fan resources.
+void fromthermalsubsystem(redfish_link* l, std::vector<redfishreading>* out) {
+  redfishreply r;
+  std::string error, metrics, fans;
+  if (l->ch.thermalsubsystem.empty() || !get(l, l->ch.thermalsubsystem, &r) ||
+      !readthermalsubsystem(r.body.data(), r.body.size(), &metrics, &fans,
+                            &error))
+    return;
+  std::vector<redfishreading> found;
+  if (!fans.empty()) eachmember(l, fans, &found, readfan);
+  for (redfishreading& f : found) f.kind = FAN;
+  out->insert(out->end(), found.begin(), found.end());
+  found.clear();
+  if (!metrics.empty() && get(l, metrics, &r))
+    readthermalmetrics(r.body.data(), r.body.size(), &found, &error);
+  // A reading of ThermalMetrics has no Id of its own: its Sensor's Id names
+  // it where its name is taken, and the daemon binds it by that Id too.
+  for (redfishreading& t : found) {
+    t.kind = TEMP;
+    if (t.id.empty()) t.id = t.source;
+  }
+  out->insert(out->end(), found.begin(), found.end());
 }
 
 offeredsensor offered(const redfishreading& r) {
@@ -154,11 +181,12 @@ void redfish_offer(node* n, bmcoffer* out) {
     while (!out->why.empty() && out->why.back() == '\n') out->why.pop_back();
   } else {
     out->outcome = OFFER_ANSWERED;
-    std::vector<std::vector<redfishreading>> sources(4);
+    std::vector<std::vector<redfishreading>> sources(5);
     fromsensors(l, &sources[0]);
     fromthermal(l, &sources[1]);
     frompower(l, &sources[2]);
     frompowersubsystem(l, &sources[3]);
+    fromthermalsubsystem(l, &sources[4]);
     joinreadings(sources, out);
   }
   {

@@ -162,13 +162,15 @@ def fleet(tmp_path):
 def test_redfish_probe_in_each_layout_and_the_pasted_section_binds(
         fleet, datadir, start_kestrel):
     addresses = {"mock": "127.0.0.51", "web": "127.0.0.52",
-                 "drac": "127.0.0.53"}
+                 "drac": "127.0.0.53", "new": "127.0.0.55"}
     bmcs = fleet([dict(name="mock", address=addresses["mock"], flavour="dmtf",
                        sensors=RF_SENSORS),
                   dict(name="web", address=addresses["web"], flavour="bmcweb",
                        sensors=RF_SENSORS),
                   dict(name="drac", address=addresses["drac"],
                        flavour="idrac", sensors=RF_SENSORS),
+                  dict(name="new", address=addresses["new"],
+                       flavour="newer", sensors=RF_SENSORS),
                   dict(name="bad", address="127.0.0.54", password="other")])
     hosts = dict(addresses, bad="127.0.0.54")
     daemon.write_config(
@@ -198,6 +200,16 @@ def test_redfish_probe_in_each_layout_and_the_pasted_section_binds(
         status, out, err, _ = probe(datadir, name, hosts)
         assert status == 0, err
         assert sensor_lines(out) == RF_LINES, out
+    # The newer schema alone: the voltage from Sensors, the supply from
+    # PowerSubsystem, the fan and temperatures from ThermalSubsystem.
+    status, out, err, _ = probe(datadir, "new", hosts)
+    assert status == 0, err
+    assert sensor_lines(out) == [
+        "$$VOLT1 P12V P12V 10.8 11.4 12.6 13.2", "$$DISC1 PSU1 PSU1 0",
+        "$$FAN1 Fan0 Fan0 0 0 100 100",
+        '$$TEMP1 Inlet_Temp "Inlet Temp" -40 -40 125 125',
+        "$$TEMP2 Inlet_Temp_2 Inlet2 -40 -40 125 125",
+        '$$TEMP3 CPU1_Temp "CPU1 Temp" -40 -40 125 125'], out
     status, out, err, _ = probe(datadir, "bad", hosts)
     assert (status, out) == (1, "")
     assert err.startswith("Redfish BMC of bad (bad-ipmi) refused the login "
