@@ -4,6 +4,7 @@
   demo.py run [--dir DIR] [--keep]    start the cluster and kestrel, show the table
   demo.py set NODE SENSOR VALUE       change a simulated reading of a running demo
   demo.py mail                        print the e-mails the demo's server received
+  demo.py probe NODE                  a demo node's BMC as a chassis section
 
 `run` moves itself into a private network namespace (only loopback, so the
 simulated BMCs on 127.0.0.x and the SMTP server can reach nothing else and
@@ -523,6 +524,8 @@ def hints(directory, datadir, started, with_openbmc):
     tries += [
         ('scripts/demo.sh set node01 "CPU Temp" 45', "and back to normal"),
         ("scripts/demo.sh mail", "print the e-mails received"),
+        ("scripts/demo.sh probe node03",
+         "node03's BMC written as a chassis section"),
         ("scripts/demo.sh page", "a screenshot of the status page, and /metrics"),
         ("%s -o %s -p node04" % (sy, pipe), "power node04 off (-P on, -r reset)"),
         ("%s -o %s -t" % (sy, pipe), "send a test e-mail"),
@@ -665,6 +668,9 @@ def run(args):
         cluster.kestrel.wait_ready(timeout=30)
         print("demo: kestrel runs (PID %d); its messages go to %s" % (
             cluster.kestrel.proc.pid, cluster.kestrel.stderr_path), flush=True)
+        # A probe enters kestrel's namespaces: its hosts file names the BMCs.
+        with open(os.path.join(directory, "kestrel.pid"), "w") as f:
+            f.write("%d\n" % cluster.kestrel.proc.pid)
         with open(cluster.kestrel.autonodeconf) as f:
             conf = parse_autonodeconf(f.read())
         help_lines = hints(directory, datadir, started, openbmc is not None)
@@ -766,6 +772,22 @@ def mail_command(args):
     return 0
 
 
+def probe_command(args):
+    """Runs kestrel --probe for a demo node inside kestrel's namespaces."""
+    directory = os.path.abspath(args.dir)
+    try:
+        with open(os.path.join(directory, "kestrel.pid")) as f:
+            pid = f.read().strip()
+    except OSError:
+        print("demo: not running (no %s/kestrel.pid)" % directory,
+              file=sys.stderr)
+        return 1
+    return subprocess.run(
+        ["nsenter", "--net", "--mount", "--target", pid, util.binary("kestrel"),
+         "--probe", args.node, "-p", os.path.join(directory, "data")],
+        timeout=60).returncode
+
+
 def page_command(args):
     """Takes a screenshot of the status page with headless Chromium inside
     the demo's network namespace and prints the first lines of /metrics."""
@@ -816,9 +838,12 @@ def main(argv):
                    help="print the e-mails the demo received")
     sub.add_parser("page", parents=[common],
                    help="screenshot the status page, print /metrics")
+    p = sub.add_parser("probe", parents=[common],
+                       help="write a demo node's BMC as a chassis section")
+    p.add_argument("node")
     args = parser.parse_args(argv)
     return {"run": run, "set": set_command, "mail": mail_command,
-            "page": page_command}[args.command](args)
+            "page": page_command, "probe": probe_command}[args.command](args)
 
 
 if __name__ == "__main__":

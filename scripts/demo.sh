@@ -8,10 +8,11 @@
 #   scripts/demo.sh set NODE SENSOR VALUE     change a reading of the running demo
 #   scripts/demo.sh mail                      print the e-mails it received
 #   scripts/demo.sh page                      screenshot its status page
+#   scripts/demo.sh probe NODE                a node's BMC as a chassis section
 set -e
 cd "$(dirname "$0")/.."
 case "$1" in
-set | mail | page) exec /usr/bin/python3 scripts/demo.py "$@" ;;
+set | mail | page | probe) exec /usr/bin/python3 scripts/demo.py "$@" ;;
 -h | --help) exec /usr/bin/python3 scripts/demo.py --help ;;
 esac
 if [ "$(id -u)" != 0 ]; then

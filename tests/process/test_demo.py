@@ -100,6 +100,12 @@ def test_demo_marks_pushed_values_obeys_switchyard_and_cleans_up(tmp_path):
             assert "This is a test email" in r.stdout
             assert len(os.listdir(os.path.join(directory, "mailbox"))) == 1
 
+        # A probe of a demo node, as the demo suggests, reads its BMC.
+        assert "scripts/demo.sh probe node03" in out_path.read_text()
+        r = ctl(directory, "probe", "node03")
+        assert r.returncode == 0, r
+        assert "$CHASSISTYPE storage" in r.stdout and "$$FAN1 " in r.stdout, r
+
         started = processes_under(directory)
         assert len(started) >= 6  # four simulators, a BMC, kestrel, ...
     finally:
