@@ -89,7 +89,7 @@ class HardwareMail : public AlertTest {
 
 // The fixture's server refuses every connection: each e-mail fails.
 TEST_F(HardwareMail, EventsOfAFailedEmailGoAgainWithTheNextOne) {
-  alerthook.hardware("Hardware event on node01 at x: a\n");
+  alerthook.hardware(&n1, "Hardware event on node01 at x: a\n");
   pendingalerts.process();
   EXPECT_EQ(sent(), section("  Hardware event on node01 at x: a\n"));
   EXPECT_EQ(pendingalerts.myemail.subject,
@@ -102,7 +102,7 @@ TEST_F(HardwareMail, EventsOfAFailedEmailGoAgainWithTheNextOne) {
 
   // Alone, they wait out the gap after the failed attempt...
   std::shared_ptr<outgoingmail> last = pendingalerts.myemail.current;
-  alerthook.hardware("Hardware event on node02 at y: b\n");
+  alerthook.hardware(&n1, "Hardware event on node02 at y: b\n");
   testclock::advance(HARDWAREGAP - 1);
   pendingalerts.process();
   EXPECT_EQ(pendingalerts.myemail.current, last);
@@ -119,7 +119,7 @@ TEST_F(HardwareMail, EventsOfAFailedEmailGoAgainWithTheNextOne) {
   // With alerts disabled nothing is queued.
   pendingalerts.hardware = hardwarequeue();
   mycluster.processalerts = false;
-  alerthook.hardware("Hardware event on node02 at z: c\n");
+  alerthook.hardware(&n1, "Hardware event on node02 at z: c\n");
   EXPECT_TRUE(pendingalerts.hardware.empty());
 }
 
