@@ -116,6 +116,19 @@ TEST_F(HardwareMail, EventsOfAFailedEmailGoAgainWithTheNextOne) {
             std::string::npos);
   ASSERT_TRUE(waitsenders());
 
+  // The Slurm link hears of each event, and the e-mail of the drain.
+  pendingalerts.hardware = hardwarequeue();
+  drainhook.hardware = [](node* n, const char* line) {
+    EXPECT_STREQ(n->name, "node01");
+    EXPECT_STREQ(line, "Hardware event on node01 at w: d\n");
+    return static_cast<int>(DRAIN_STARTED);
+  };
+  alerthook.hardware(&n1, "Hardware event on node01 at w: d\n");
+  drainhook.hardware = nullptr;
+  EXPECT_NE(pendingalerts.hardware.take().find(
+                "  Hardware event on node01 at w: d (node drained in Slurm)\n"),
+            std::string::npos);
+
   // With alerts disabled nothing is queued.
   pendingalerts.hardware = hardwarequeue();
   mycluster.processalerts = false;
