@@ -176,8 +176,11 @@ void updated(node* n, slurmnode& sn, time_t now) {
     setstate(n, sn, SLURM_DRAINED);
     say(false, std::string("Slurm: drained ") + n->name + ": " + sn.reason);
   } else {
-    say(false, std::string("Slurm: resumed ") + n->name + ", healthy for " +
-                   std::to_string(now - sn.healthysince) + " s");
+    say(false, std::string("Slurm: resumed ") + n->name +
+                   (sn.healthysince ? ", healthy for " +
+                                          std::to_string(now - sn.healthysince) +
+                                          " s"
+                                    : ""));
     setstate(n, sn, SLURM_INSERVICE);
   }
   done(sn);
@@ -285,12 +288,18 @@ void slurmpass(time_t now) {
       running--;
       finish(n, sn, now);
     }
-    if (n->slurmstate != SLURM_DRAINED || sn.want != WANT_NONE) continue;
-    if (!nodehealthy(n, now))
+    if (n->slurmstate != SLURM_DRAINED ||
+        (sn.want != WANT_NONE && sn.want != WANT_RESUME))
+      continue;
+    if (!nodehealthy(n, now)) {
       sn.healthysince = 0;
-    else if (sn.healthysince == 0)
+      // A resume waiting to be tried again waits for a new healthy spell.
+      if (sn.want == WANT_RESUME && sn.step == STEP_IDLE) sn.want = WANT_NONE;
+    } else if (sn.healthysince == 0) {
       sn.healthysince = now;
-    if (resumedue(sn.healthysince, now, slurmcluster->slurmresumeafter))
+    }
+    if (sn.want == WANT_NONE &&
+        resumedue(sn.healthysince, now, slurmcluster->slurmresumeafter))
       sn.want = WANT_RESUME;
   }
   pump(now);

@@ -101,6 +101,11 @@ bool parseshownode(const std::string& text, const std::string& name,
     if ((base && part == "DOWN") || part == "FAIL" || part == "FAILING")
       out->down = true;
   }
+  // Slurm's own DOWN for a silent slurmd is no one's intent: with
+  // ReturnToService it would put a failing node back to work.
+  if (out->down && out->reason == "Not responding" &&
+      out->state.find("FAIL") == std::string::npos)
+    out->down = false;
   return true;
 }
 

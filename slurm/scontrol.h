@@ -21,7 +21,9 @@ class shownode {
   std::string state;   // State=, as printed: IDLE+DRAIN+NOT_RESPONDING
   std::string reason;  // Reason= without Slurm's " [user@time]"; "" if none
   bool drained = false;  // a DRAIN flag (or a DRAINED/DRAINING state)
-  bool down = false;     // DOWN, or a FAIL flag: out of service by intent
+  // DOWN (but for Slurm's own "Not responding"), or a FAIL flag: out of
+  // service by someone's intent.
+  bool down = false;
   // The reason is kestrel's own.
   bool kestrels() const;
 };

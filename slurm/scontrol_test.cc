@@ -40,9 +40,14 @@ TEST(ShowNode, ReadsStateFlagsAndReason) {
   EXPECT_EQ(r.reason, "kestrel: FAN1 State=odd");
   EXPECT_TRUE(r.kestrels());
 
-  ASSERT_TRUE(parseshownode(record("DOWN*", "Not responding [slurm@x]"),
+  ASSERT_TRUE(parseshownode(record("DOWN*", "replaced PSU [root@x]"),
                             "node01", &r));
   EXPECT_TRUE(r.down);
+  EXPECT_FALSE(r.drained);
+  // Slurm's own DOWN for a silent slurmd is drained like NOT_RESPONDING.
+  ASSERT_TRUE(parseshownode(
+      record("DOWN+NOT_RESPONDING", "Not responding [slurm@x]"), "node01", &r));
+  EXPECT_FALSE(r.down);
   EXPECT_FALSE(r.drained);
   EXPECT_FALSE(r.kestrels());
   ASSERT_TRUE(parseshownode(record("MIXED+DRAIN+FAIL", "kestrelish"),
