@@ -42,9 +42,9 @@ struct alerthooks {
 extern alerthooks alerthook;
 
 // What the alert list tells the Slurm link (slurm/) as it reports a node's
-// alert. Installed once at start-up when $SLURM_DRAIN is on, before any
-// thread starts; read-only after. Unset, nothing is drained. Both run on the
-// main thread and return DRAIN_*, what the e-mail says of the node.
+// alert. Installed once at start-up when $SLURM_DRAIN is on, by the main
+// thread, which alone reads and calls them; read-only after. Unset, nothing
+// is drained. Both return DRAIN_*, what the e-mail says of the node.
 struct drainhooks {
   // A reading's or a discrete sensor's alert is being written into the
   // e-mail (discrete: limits are zero).

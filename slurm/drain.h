@@ -27,7 +27,7 @@ constexpr time_t SLURMRETRYMOST = 300;   // ...doubling up to this
 
 // Installs the drain hooks and asks Slurm about every node once, so that a
 // drain kestrel set before a restart is known and can be resumed. Once at
-// start-up, before any thread starts, with $SLURM_DRAIN and alerts on.
+// start-up on the main thread, with $SLURM_DRAIN and alerts on.
 void startslurm(cluster* cl);
 // One pass of the main loop: takes the results of ended runs, watches the
 // health of the nodes kestrel drained, starts the runs that are due. Does
