@@ -119,7 +119,9 @@ function render(doc) {
   drawtiles();
   drawdetail();
   document.body.classList.remove("stale");
-  $("updated").textContent = nodes.length + " nodes · updated " +
+  const drained = nodes.filter((n) => n.slurm === "drained").length;
+  $("updated").textContent = nodes.length + " nodes · " +
+      (drained ? drained + " drained in Slurm by kestrel · " : "") + "updated " +
       new Date(doc.time * 1000).toLocaleTimeString();
 }
 
