@@ -166,6 +166,7 @@ def test_an_alert_drains_its_node_health_resumes_it_and_a_hand_drain_stays(
         bmcs.stop_all()
 
 
+@pytest.mark.quick
 def test_a_missing_or_failing_scontrol_is_said_once_and_monitoring_goes_on(
         tmp_path, ctld):
     bmcs = ipmisim.SimSet(str(tmp_path / "sims"), 1)
