@@ -85,26 +85,36 @@ def metric(text, sample):
 @pytest.mark.slow
 def test_an_alert_drains_its_node_health_resumes_it_and_a_hand_drain_stays(
         tmp_path, ctld):
-    ctld.reset(["node01", "node02"])
+    names = ["node01", "node02", "node03"]
+    ctld.reset(names)
     ctld.scontrol("update", "NodeName=node02", "State=DRAIN",
                   "Reason=fan swapped, testing")
-    bmcs = ipmisim.SimSet(str(tmp_path / "sims"), 2)
+    bmcs = ipmisim.SimSet(str(tmp_path / "sims"), 3)
     mail = smtp.SmtpServer(str(tmp_path / "smtp")).start()
     datadir = str(tmp_path / "data")
     os.makedirs(datadir)
     k = None
     try:
-        for b in bmcs:
-            b.set_value(ipmisim.CPU_TEMP, 95)  # critical high
-        k = start(datadir, ctld, {"node01": bmcs["node01"],
-                                  "node02": bmcs["node02"]},
-                  ["node01", "node02"],
+        for n in names[:2]:
+            bmcs[n].set_value(ipmisim.CPU_TEMP, 95)  # critical high
+        k = start(datadir, ctld, {n: bmcs[n] for n in names}, names,
                   "$ENABLE_ALERTS yes\n$EMAIL_TO ops@example.org\n"
                   "$EMAIL_FROM kestrel@example.org\n$EMAIL_SERVER %s\n"
                   "$HTTP_LISTEN %s:%d\n$SLURM_DRAIN yes\n"
                   "$SLURM_SCONTROL %s\n$SLURM_RESUME_AFTER %d\n"
                   % ((mail.hostport,) + HTTP +
                      (scontrol_standin(datadir), RESUME_AFTER)))
+
+        # A critical hardware event drains at once, settled or not.
+        util.wait_until(lambda: k.records()["node03"]["TIME"], 20,
+                        what="node03's first readings")
+        time.sleep(1)  # past the first read of its event log
+        bmcs["node03"].sel_add(ipmisim.SEL_MEMORY, 0x40, 1)
+        util.wait_until(lambda: "DRAIN" in ctld.node("node03")["State"], 30,
+                        interval=0.2, what="node03 drained in Slurm")
+        assert ctld.node("node03")["Reason"] == (
+            "kestrel: hardware event: sensor 0x40 (Memory): Memory: "
+            "uncorrectable ECC, asserted")
 
         # Drained once the alert is reported, with what and why.
         util.wait_until(lambda: "DRAIN" in ctld.node("node01")["State"], 60,
@@ -125,12 +135,17 @@ def test_an_alert_drains_its_node_health_resumes_it_and_a_hand_drain_stays(
             "so." in m["data"].decode() for m in mail.messages()), 15,
             what="node02's alert")
         doc = json.loads(get("/status.json"))
-        assert [n["slurm"] for n in doc["nodes"]] == ["drained", "held"]
+        assert [n["slurm"] for n in doc["nodes"]][:2] == ["drained", "held"]
         metrics = get("/metrics")
         assert 'kestrel_slurm_drained{node="node01"} 1\n' in metrics
         assert 'kestrel_slurm_drained{node="node02"} 0\n' in metrics
-        assert ('kestrel_slurm_actions_total{action="drain",result="ok"} 1\n'
-                in metrics)
+        assert ('kestrel_slurm_actions_total{action="drain",result="ok"} 2\n'
+                in metrics)  # node01 and node03
+
+        # node03, healthy since it settled, is back in service by now or
+        # soon.
+        util.wait_until(lambda: "DRAIN" not in ctld.node("node03")["State"],
+                        20, interval=0.2, what="node03 resumed")
 
         # Back within limits for RESUME_AFTER: resumed, and no earlier.
         bmcs["node01"].set_value(ipmisim.CPU_TEMP, 45)
@@ -141,7 +156,7 @@ def test_an_alert_drains_its_node_health_resumes_it_and_a_hand_drain_stays(
         assert ctld.node("node01")["State"] == "IDLE+NOT_RESPONDING"
         k.wait_stderr("Slurm: resumed node01, healthy for ")
         util.wait_until(lambda: 'kestrel_slurm_actions_total{action="resume",'
-                        'result="ok"} 1\n' in get("/metrics"), 5,
+                        'result="ok"} 2\n' in get("/metrics"), 5,
                         what="the resume counted")
 
         # node02 stayed critical throughout: looked at again with each
@@ -150,7 +165,8 @@ def test_an_alert_drains_its_node_health_resumes_it_and_a_hand_drain_stays(
                                        "Reason": "fan swapped, testing"}
         calls = scontrol_calls(datadir)
         assert calls.count("show node node02") >= 2
-        assert [c for c in calls if c.startswith("update")] == [
+        assert [c for c in calls if c.startswith("update NodeName=node0")
+                and "node03" not in c] == [
             "update NodeName=node01 State=DRAIN Reason=kestrel: CPU Temp "
             "95.00 C above critical high 90.00 C",
             "update NodeName=node01 State=RESUME"]
