@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <string>
 
 #include "alerts/alerts.h"
 #include "model/counters.h"
@@ -36,8 +37,15 @@ void seen(int kind, node* n, int index, double value, const double* limits) {
 }
 void quiet(int kind, node* n, int index) { pendingalerts.prune(kind, n, index); }
 void forget(node* n) { pendingalerts.remove(n); }
-void hardware(const char* line) {
-  if (mycluster.processalerts) pendingalerts.hardware.add(line);
+void hardware(node* n, const char* line) {
+  if (!mycluster.processalerts) return;
+  int drain = drainhook.hardware ? drainhook.hardware(n, line) : DRAIN_NONE;
+  std::string text = line;
+  size_t end = text.find('\n');
+  if (end != std::string::npos) text.resize(end);
+  if (drain == DRAIN_STARTED || drain == DRAIN_ALREADY)
+    text += " (node drained in Slurm)";
+  pendingalerts.hardware.add(text.c_str());
 }
 
 }  // namespace
@@ -123,9 +131,13 @@ void alerts::report(alert& a, bool* added, time_t now) {
   a.reported = now;
   globalreporttime = now;
   bool poweroff = shutdowndue(a);
+  // The drain comes first: jobs are kept off the node before it goes down.
+  int drain = drainhook.alerted ? drainhook.alerted(a.thisnode, a.type, a.index,
+                                                    a.value, a.limits)
+                                : DRAIN_NONE;
   // The power-off stands whether or not the entry fits.
   if (poweroff) mycluster.poweroffnode(a.thisnode->name);
-  myemail.add(a, poweroff);
+  myemail.add(a, poweroff, drain);
 }
 
 void alerts::process() {

@@ -44,6 +44,20 @@ const char* sensorname(const node* n, int type, int index) {
   return name ? name : "";
 }
 
+// What the e-mail says of the node in Slurm, by DRAIN_*.
+const char* drainsentence(int drain) {
+  switch (drain) {
+    case DRAIN_STARTED:
+      return "The node is being drained in Slurm: no new jobs start on it.\n";
+    case DRAIN_ALREADY:
+      return "The node is drained in Slurm: no new jobs start on it.\n";
+    case DRAIN_HELD:
+      return "The node is drained or down in Slurm for another reason; "
+             "kestrel leaves it so.\n";
+  }
+  return nullptr;
+}
+
 int xferinfo(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   // Non-zero aborts the transfer: a newer e-mail has taken over.
   return static_cast<outgoingmail*>(clientp)->cancelled.load() ? 1 : 0;
@@ -54,15 +68,18 @@ int xferinfo(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 // How much of its message the current thread's sender has handed to libcurl.
 thread_local unsigned int emaildataindex = 0;
 
-size_t formatalert(const alert& a, bool poweroff, char* out, size_t outlen) {
+size_t formatalert(const alert& a, bool poweroff, char* out, size_t outlen,
+                   int drain) {
   size_t pos = 0;
   out[0] = '\0';
   const char* nodename = a.thisnode->name ? a.thisnode->name : "";
   const char* sensor = sensorname(a.thisnode, a.type, a.index);
+  const char* drained = drainsentence(drain);
 
   if (a.type == DISC) {
     appendf(out, outlen, &pos, "Discrete sensor %s on %s is in state: %s\n",
             sensor, nodename, discstate(a.value));
+    if (drained) appendf(out, outlen, &pos, "%s", drained);
     if (poweroff)
       appendf(out, outlen, &pos,
               "This sensor is marked as critical in the chassis definition. "
@@ -100,6 +117,7 @@ size_t formatalert(const alert& a, bool poweroff, char* out, size_t outlen) {
           "    alert high: %0.2f\n     crit high: %0.2f\n",
           a.limits[CRITLOW], a.limits[ALERTLOW], a.limits[ALERTHIGH],
           a.limits[CRITHIGH]);
+  if (drained) appendf(out, outlen, &pos, "  %s", drained);
   if (c == -2 || c == 2) {
     if (poweroff) {
       appendf(out, outlen, &pos,
@@ -165,11 +183,11 @@ bool email::append(const char* entry, size_t len) {
   return true;
 }
 
-bool email::add(const alert& a, bool poweroff) {
+bool email::add(const alert& a, bool poweroff, int drain) {
   if (!body) return false;
   copyfield(subject, ALERTSUBJECT, sizeof subject);
   std::vector<char> entry(EMAILENTRYLEN);
-  size_t len = formatalert(a, poweroff, entry.data(), entry.size());
+  size_t len = formatalert(a, poweroff, entry.data(), entry.size(), drain);
   return append(entry.data(), len);
 }
 

@@ -43,8 +43,9 @@ class email {
             const char* smtpserver);
   bool configured() const;  // init has run
   bool clear();
-  // Appends the alert's entry; `poweroff`: its node is being powered off.
-  bool add(const alert& a, bool poweroff);
+  // Appends the alert's entry; `poweroff`: its node is being powered off;
+  // `drain`: DRAIN_*, what Slurm makes of it.
+  bool add(const alert& a, bool poweroff, int drain = DRAIN_NONE);
   bool addtest();
   // Appends a section of the alert e-mail as it is.
   bool addsection(const std::string& text);
@@ -78,9 +79,11 @@ class email {
 };
 
 // Writes one alert's entry into out and returns its length; `poweroff`:
-// the entry announces that its node is being powered off (shutdowndue).
-// Pure text: it decides nothing.
-size_t formatalert(const alert& a, bool poweroff, char* out, size_t outlen);
+// the entry announces that its node is being powered off (shutdowndue);
+// `drain` (DRAIN_*): a sentence on the node in Slurm, ahead of the
+// power-off. Pure text: it decides nothing.
+size_t formatalert(const alert& a, bool poweroff, char* out, size_t outlen,
+                   int drain = DRAIN_NONE);
 
 // The SMTP recipients of a recipient setting: every comma ends one, the
 // text after the last comma is the last; blanks around each are dropped,

@@ -127,6 +127,45 @@ TEST_F(Email, DiscreteEntries) {
   mycluster.numnodes = saved;
 }
 
+// The Slurm link's hook as the e-mail sees it: drains all it is told of.
+int draincalls = 0;
+int drainall(node*, int kind, int index, double value, const double* limits) {
+  draincalls++;
+  EXPECT_EQ(kind == FAN ? 250.0 : double(IPMI_DISC_CRIT), value);
+  EXPECT_EQ(index, 0);
+  EXPECT_EQ(kind == FAN ? 300.0 : 0.0, limits[CRITLOW]);
+  return kind == FAN ? DRAIN_STARTED : DRAIN_ALREADY;
+}
+
+TEST_F(Email, TheDrainIsSaidAheadOfThePowerOff) {
+  node& cooking = mycluster.mynodes[MAXNODES - 2];
+  cooking.thischassis = &def;
+  cooking.name = const_cast<char*>("cooking03");
+  int saved = mycluster.numnodes;
+  mycluster.numnodes = MAXNODES;
+  sshpath = "/nonexistent/ssh";
+  drainhook = {drainall, nullptr};
+  report(ripe(&n1, FAN, 0, 250, def.fanlimit[0]));
+  EXPECT_EQ(body(), fancritlow("node01") +
+                        "  The node is being drained in Slurm: no new jobs "
+                        "start on it.\n"
+                        "  This is a critical value and would trigger an "
+                        "automatic poweroff of the node. However, this "
+                        "feature is disabled.\n\n");
+  pendingalerts.myemail.clear();
+  static const double zero[4] = {0, 0, 0, 0};
+  report(ripe(&cooking, DISC, 0, IPMI_DISC_CRIT, zero));
+  drainhook = {nullptr, nullptr};
+  EXPECT_EQ(body(),
+            "Discrete sensor PS1 Status on cooking03 is in state: CRITICAL\n"
+            "The node is drained in Slurm: no new jobs start on it.\n"
+            "This sensor is marked as critical in the chassis definition. The "
+            "node is being powered off now.\n\n");
+  EXPECT_EQ(draincalls, 2);
+  EXPECT_TRUE(finishshutdown(&cooking));
+  mycluster.numnodes = saved;
+}
+
 TEST_F(Email, AnEntryThatDoesNotFitIsLoggedAndDropped) {
   email& mail = pendingalerts.myemail;
   alert warn = ripe(&n1, VOLT, 0, 12.75, def.voltlimit[0]);

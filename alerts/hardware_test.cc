@@ -89,7 +89,7 @@ class HardwareMail : public AlertTest {
 
 // The fixture's server refuses every connection: each e-mail fails.
 TEST_F(HardwareMail, EventsOfAFailedEmailGoAgainWithTheNextOne) {
-  alerthook.hardware("Hardware event on node01 at x: a\n");
+  alerthook.hardware(&n1, "Hardware event on node01 at x: a\n");
   pendingalerts.process();
   EXPECT_EQ(sent(), section("  Hardware event on node01 at x: a\n"));
   EXPECT_EQ(pendingalerts.myemail.subject,
@@ -102,7 +102,7 @@ TEST_F(HardwareMail, EventsOfAFailedEmailGoAgainWithTheNextOne) {
 
   // Alone, they wait out the gap after the failed attempt...
   std::shared_ptr<outgoingmail> last = pendingalerts.myemail.current;
-  alerthook.hardware("Hardware event on node02 at y: b\n");
+  alerthook.hardware(&n1, "Hardware event on node02 at y: b\n");
   testclock::advance(HARDWAREGAP - 1);
   pendingalerts.process();
   EXPECT_EQ(pendingalerts.myemail.current, last);
@@ -116,10 +116,23 @@ TEST_F(HardwareMail, EventsOfAFailedEmailGoAgainWithTheNextOne) {
             std::string::npos);
   ASSERT_TRUE(waitsenders());
 
+  // The Slurm link hears of each event, and the e-mail of the drain.
+  pendingalerts.hardware = hardwarequeue();
+  drainhook.hardware = [](node* n, const char* line) {
+    EXPECT_STREQ(n->name, "node01");
+    EXPECT_STREQ(line, "Hardware event on node01 at w: d\n");
+    return static_cast<int>(DRAIN_STARTED);
+  };
+  alerthook.hardware(&n1, "Hardware event on node01 at w: d\n");
+  drainhook.hardware = nullptr;
+  EXPECT_NE(pendingalerts.hardware.take().find(
+                "  Hardware event on node01 at w: d (node drained in Slurm)\n"),
+            std::string::npos);
+
   // With alerts disabled nothing is queued.
   pendingalerts.hardware = hardwarequeue();
   mycluster.processalerts = false;
-  alerthook.hardware("Hardware event on node02 at z: c\n");
+  alerthook.hardware(&n1, "Hardware event on node02 at z: c\n");
   EXPECT_TRUE(pendingalerts.hardware.empty());
 }
 

@@ -23,6 +23,7 @@
 namespace {
 
 constexpr int SETTINGLEN = 512;
+static_assert(MAXSETTING == MAXFIELD + 1, "a setting value fits MAXSETTING");
 
 bool addnode(cluster* cl, char* line, time_t readingtime, configerror* err) {
   char nodename[FIELDLEN], chassisname[FIELDLEN], username[FIELDLEN],
@@ -96,6 +97,41 @@ bool readtlsca(FILE* f, configerror* err) {
     settlscafile(value);
   }
   rewind(f);
+  return true;
+}
+
+// $SLURM_DRAIN, $SLURM_SCONTROL and $SLURM_RESUME_AFTER; any other
+// $SLURM_ line is ignored like any unknown line.
+bool readslurmsetting(char* line, cluster* cl, configerror* err) {
+  char value[SETTINGLEN];
+  char* rest;
+  if ((rest = const_cast<char*>(afterkeyword(line, "$SLURM_DRAIN")))) {
+    if (!parseemail(value, rest, err)) return false;
+    if (strncasecmp(value, "yes", 3) == 0) cl->slurmdrain = true;
+  } else if ((rest = const_cast<char*>(afterkeyword(line, "$SLURM_SCONTROL")))) {
+    if (!parseemail(value, rest, err)) return false;
+    // Run without a shell and without a search path.
+    if (value[0] != '/')
+      return configfail(err, 1,
+                        "$SLURM_SCONTROL needs an absolute path in "
+                        "cluster.dat, not \"%s\".\nExiting now.\n",
+                        value);
+    // A value holds at most MAXFIELD characters: it fits with its NUL.
+    memcpy(cl->slurmscontrol, value, sizeof cl->slurmscontrol);
+  } else if ((rest = const_cast<char*>(
+                  afterkeyword(line, "$SLURM_RESUME_AFTER")))) {
+    if (!parseemail(value, rest, err)) return false;
+    char* end = value;
+    long seconds = value[0] >= '0' && value[0] <= '9' ? strtol(value, &end, 10)
+                                                       : -1;
+    // A year at most: anything longer is a typing error, not a policy.
+    if (seconds < 0 || *end || seconds > 366L * 24 * 3600)
+      return configfail(err, 1,
+                        "$SLURM_RESUME_AFTER takes whole seconds (0: never "
+                        "resume) in cluster.dat, not \"%s\".\nExiting now.\n",
+                        value);
+    cl->slurmresumeafter = seconds;
+  }
   return true;
 }
 
@@ -193,6 +229,8 @@ bool readclusterfile(FILE* f, cluster* cl, configerror* err) {
                     const_cast<char*>(afterkeyword(line, "$HTTP_LISTEN")))) {
       if (!parseemail(value, rest, err)) return false;
       if (httplistenhook) httplistenhook(value);
+    } else if (strncmp(line, "$SLURM_", 7) == 0) {
+      if (!readslurmsetting(line, cl, err)) return false;
     }
     // Any other line is ignored.
   }

@@ -36,6 +36,9 @@ class ClusterFile : public ::testing::Test {
     mycluster.emailto[0] = mycluster.emailfrom[0] = '\0';
     mycluster.emailserver[0] = '\0';
     mycluster.apachegid = 0;
+    mycluster.slurmdrain = false;
+    strcpy(mycluster.slurmscontrol, "/usr/bin/scontrol");
+    mycluster.slurmresumeafter = 600;
   }
   bool load(const std::string& text, configerror* err = nullptr) {
     configerror ignored;
@@ -70,6 +73,22 @@ TEST_F(ClusterFile, SwitchesTurnOnOnlyForYes) {
   EXPECT_TRUE(mycluster.processalerts);  // never switched off again
   EXPECT_TRUE(mycluster.processshutdowns);
   EXPECT_EQ(mycluster.numnodes, 0);
+}
+
+TEST_F(ClusterFile, SlurmSettingsAreOffUntilGivenAndChecked) {
+  load("$ENABLE_ALERTS yes\n");
+  EXPECT_FALSE(mycluster.slurmdrain);
+  EXPECT_STREQ(mycluster.slurmscontrol, "/usr/bin/scontrol");
+  EXPECT_EQ(mycluster.slurmresumeafter, 600);
+  ASSERT_TRUE(load("$SLURM_DRAIN yes\n$SLURM_SCONTROL /opt/slurm/bin/scontrol\n"
+                   "$SLURM_RESUME_AFTER 0\n$SLURM_OTHER x\n"));
+  EXPECT_TRUE(mycluster.slurmdrain);
+  EXPECT_STREQ(mycluster.slurmscontrol, "/opt/slurm/bin/scontrol");
+  EXPECT_EQ(mycluster.slurmresumeafter, 0);
+  expectfatal("$SLURM_SCONTROL scontrol\n", 1, "needs an absolute path");
+  for (const char* bad : {"-5", "10m", "", "99999999999"})
+    expectfatal(std::string("$SLURM_RESUME_AFTER ") + bad + "\n", 1,
+                "$SLURM_RESUME_AFTER takes whole seconds");
 }
 
 TEST_F(ClusterFile, ReadsTheSettings) {

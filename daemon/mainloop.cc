@@ -35,6 +35,7 @@
 #include "output/commandpipe.h"
 #include "output/ownpipe.h"
 #include "output/statuspipe.h"
+#include "slurm/drain.h"
 
 namespace {
 
@@ -176,7 +177,12 @@ void startdaemon(cluster* cl, const char* chassispath,
   if (cl->processalerts) {
     refusemissingemail(cl);
     pendingalerts.setupemail(cl->emailto, cl->emailfrom, cl->emailserver);
+    if (cl->slurmdrain) startslurm(cl);
   } else {
+    if (cl->slurmdrain)
+      error_msg(
+          "$SLURM_DRAIN is set, but alerts processing is not enabled in the "
+          "cluster config file: no node is drained in Slurm\n");
     error_msg(
         "Skipping setupemail since alerts processing is not enabled in the "
         "cluster config file\n");
@@ -207,6 +213,7 @@ void runpass(cluster* cl) {
   if (cl->processalerts) {
     cl->checklimits();
     pendingalerts.process();
+    slurmpass(nowtime());
   }
   processcommandfifo(&commands, cl);
   cl->runqueuedpoweroffs();

@@ -300,6 +300,28 @@ void formatmetrics(const clustersnap& s, bool openmetrics, std::string& out) {
   w.sample("kestrel_commands", "_total");
   w.label("command", "test_email");
   w.value(static_cast<double>(s.testemails));
+  w.family("kestrel_slurm_drained", GAUGE,
+           "Whether kestrel holds the node drained in Slurm: 1 drained by "
+           "kestrel, 0 not; absent without $SLURM_DRAIN.");
+  for (const nodesnap& n : s.nodes) {
+    if (!s.slurmdrain) break;
+    w.sample("kestrel_slurm_drained");
+    w.label("node", n.name);
+    w.value(n.slurm == SLURM_DRAINED ? 1 : 0);
+  }
+  w.family("kestrel_slurm_actions", COUNTER,
+           "Drains and resumes in Slurm by result: ok, failed (scontrol "
+           "failed; tried again later), skipped (drained or down by someone "
+           "else, left alone).");
+  static const char* const ACTION[SLURMACTIONS] = {"drain", "resume"};
+  static const char* const RESULT[SLURMRESULTS] = {"ok", "failed", "skipped"};
+  for (int a = 0; s.slurmdrain && a < SLURMACTIONS; a++)
+    for (int r = 0; r < SLURMRESULTS; r++) {
+      w.sample("kestrel_slurm_actions", "_total");
+      w.label("action", ACTION[a]);
+      w.label("result", RESULT[r]);
+      w.value(static_cast<double>(s.slurmactions[a][r]));
+    }
   w.family("kestrel_build", INFO, "The running kestrel's version.");
   w.sample("kestrel_build", "_info");
   w.label("version", s.version);

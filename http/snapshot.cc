@@ -55,6 +55,7 @@ void takesnapshot(clustersnap& s, time_t now) {
     ns.lastupdate = n.lastupdate;
     ns.watts = ns.dead || !ns.power ? -1 : n.watts.load();
     ns.settling = settlingstate(n.firsttime, nowtime());
+    ns.slurm = n.slurmstate;
     slotsof(c, ns.readings);
     time_t first = n.firsttime;
     ns.unbound = !ns.dead && ns.power && !ns.readings.empty() && !n.everread &&
@@ -77,6 +78,10 @@ void takesnapshot(clustersnap& s, time_t now) {
   s.alertspending = counters.alertspending;
   for (int i = 0; i < POWERCOMMANDS; i++)
     s.powercommands[i] = counters.powercommands[i];
+  s.slurmdrain = mycluster.slurmdrain && mycluster.processalerts;
+  for (int a = 0; a < SLURMACTIONS; a++)
+    for (int r = 0; r < SLURMRESULTS; r++)
+      s.slurmactions[a][r] = counters.slurmactions[a][r];
 }
 
 bool readingpresent(int kind, double value, bool dead, bool power,

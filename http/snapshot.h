@@ -46,6 +46,7 @@ class nodesnap {
   // chassis ever had a reading: the BMC knows none of the section's names.
   bool unbound = false;
   std::vector<readingsnap> readings;  // fans, temps, volts, discs in order
+  int slurm = SLURM_UNKNOWN;  // SLURM_*: the node in Slurm, as last seen
   // Its transport's requests to the BMC, when it counts them.
   bool hasrequests = false;
   bmcrequests requests;
@@ -76,6 +77,8 @@ class clustersnap {
   unsigned long emailssent = 0, emailsfailed = 0, shutdowncount = 0,
                 testemails = 0, alertspending = 0;
   unsigned long powercommands[POWERCOMMANDS] = {};
+  bool slurmdrain = false;  // $SLURM_DRAIN with alerts on
+  unsigned long slurmactions[SLURMACTIONS][SLURMRESULTS] = {};
 };
 
 // Fills `s` from mycluster, mychassis and counters; the only code of the

@@ -9,6 +9,9 @@ const char* const UNIT[3] = {"\"rpm\"", "\"celsius\"", "\"volts\""};
 const char* const SETTLING[3] = {"none", "settling", "settled"};
 const char* const WORST[5] = {"ok", "warning", "critical", "dead", "off"};
 const char* const SEVERITY[NUMHWSEVERITIES] = {"info", "warning", "critical"};
+// By SLURM_*; null while not known (or not asked: no $SLURM_DRAIN).
+const char* const SLURMSTATE[4] = {nullptr, "in_service", "drained",
+                                   "held"};
 const char* const LIMIT[4] = {"critical_low", "warning_low", "warning_high",
                               "critical_high"};
 
@@ -126,6 +129,12 @@ void formatstatusjson(const clustersnap& s, std::string& out) {
     key(out, "power_watts");
     if (n.watts >= 0)
       number(out, n.watts);
+    else
+      out += "null";
+    out += ',';
+    key(out, "slurm");
+    if (n.slurm > SLURM_UNKNOWN && n.slurm <= SLURM_HELD)
+      appendjsonstring(out, SLURMSTATE[n.slurm]);
     else
       out += "null";
     out += ",\"settling\":\"";

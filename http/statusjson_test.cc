@@ -45,7 +45,7 @@ TEST(StatusJson, GivesEveryNodeAndReadingWithNullForWhatIsMissing) {
       "\"shutdowns\":false,\"settle_seconds\":180,\"nodes\":[{\"name\":"
       "\"n\\\"1\",\"chassis\":\"c\",\"transport\":\"openbmc\",\"dead\":false,"
       "\"power\":true,\"last_reading\":null,\"sensors_bound\":true,"
-      "\"power_watts\":null,"
+      "\"power_watts\":null,\"slurm\":null,"
       "\"settling\":\"settling\","
       "\"worst\":\"warning\",\"readings\":["
       "{\"kind\":\"temperature\",\"sensor\":\"CPU Temp\",\"label\":\"Cpu\","

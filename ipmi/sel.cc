@@ -171,7 +171,7 @@ void sel_event(ipmi_domain_t* domain, ipmi_event_t* event, void* cb_data) {
   info_msg(line);
   l->sel.keep(e);
   if (e.severity == SEL_CRITICAL && alerthook.hardware)
-    alerthook.hardware(line);
+    alerthook.hardware(l->owner, line);
 }
 
 static_assert(static_cast<int>(SEL_INFO) == HWEVENT_INFO &&

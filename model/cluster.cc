@@ -9,7 +9,10 @@ cluster::cluster()
       emailserver(),
       processalerts(false),
       processshutdowns(false),
-      apachegid(0) {}
+      apachegid(0),
+      slurmdrain(false),
+      slurmscontrol("/usr/bin/scontrol"),
+      slurmresumeafter(600) {}
 
 node* cluster::findnode(const char* name) {
   for (int i = 0; i < numnodes; i++)

@@ -29,6 +29,11 @@ class eventcounters {
   // Written by the main thread under alertlock at every alert pass
   // (alerts::process): the length of the pending alert list.
   std::atomic<unsigned long> alertspending{0};
+  // Written by the main thread (slurm/) as a drain or resume is done, as a
+  // run of scontrol for one fails, or as a node drained or down for another
+  // reason is left alone: by action (SLURMDRAIN, SLURMRESUME) and result
+  // (SLURMOK, SLURMFAILED, SLURMSKIPPED).
+  std::atomic<unsigned long> slurmactions[SLURMACTIONS][SLURMRESULTS] = {};
 };
 
 extern eventcounters counters;

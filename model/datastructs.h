@@ -203,6 +203,9 @@ class node {
   bool updated;   // main thread only
   std::atomic<bool> dead;  // the node gives no data
   std::atomic<time_t> firsttime;  // start of the settling time; 0 = none
+  // SLURM_*: the node in Slurm as the Slurm link last saw it; written by
+  // the main thread (slurm/), read by the outputs.
+  std::atomic<int> slurmstate;
 
 };
 
@@ -247,6 +250,11 @@ class cluster {
   bool processalerts;
   bool processshutdowns;
   gid_t apachegid;
+  // Slurm: drain a node whose alert is reported, resume it once healthy
+  // ($SLURM_DRAIN, $SLURM_SCONTROL, $SLURM_RESUME_AFTER; 0: never resume).
+  bool slurmdrain;
+  char slurmscontrol[MAXSETTING];
+  time_t slurmresumeafter;
 
   lockable poweroffLock;
   std::deque<std::string> poweroffQueue GUARDED_BY(poweroffLock);

@@ -16,6 +16,7 @@ constexpr int NAMELEN = 96;          // sensor long and short names (95 chars)
 constexpr int FIELDLEN = 50;         // $NODE fields (49 chars)
 constexpr int PATHLEN = 514;         // a data-directory file path, NUL included
 constexpr int DATADIRLEN = 256;      // the data directory, NUL included
+constexpr int MAXSETTING = 120;      // a cluster-file value, NUL included
 // Seconds a node must have been up before its limits are compared.
 constexpr time_t SETTLETIME = 180;
 
@@ -70,6 +71,14 @@ enum {
   ALERT_STATUS_DONE = 3,
   ALERT_STATUS_ERROR = 4
 };
+
+// Slurm ($SLURM_DRAIN): what the alert e-mail says of a node whose alert is
+// reported (DRAIN_*), where a node stands in Slurm as kestrel last saw it
+// (SLURM_*), and the actions counted with their results.
+enum { DRAIN_NONE = 0, DRAIN_STARTED, DRAIN_ALREADY, DRAIN_HELD };
+enum { SLURM_UNKNOWN = 0, SLURM_INSERVICE, SLURM_DRAINED, SLURM_HELD };
+enum { SLURMDRAIN = 0, SLURMRESUME, SLURMACTIONS };
+enum { SLURMOK = 0, SLURMFAILED, SLURMSKIPPED, SLURMRESULTS };
 
 // The pace of every transport's polling and its liveness rules.
 constexpr time_t POLLPERIOD = 5;    // a live, powered node

@@ -26,6 +26,7 @@ const char* sshpath = "/usr/bin/ssh";
 // Installed by the daemon's start-up before the configuration is read and
 // before any thread starts; read-only after.
 alerthooks alerthook = {nullptr, nullptr, nullptr, nullptr};
+drainhooks drainhook = {nullptr, nullptr};
 transport* (*attachtransport)(node* n, time_t readingtime) = nullptr;
 void (*foreseetransport)(const char* nodename, const chassis* c,
                          const char* username) = nullptr;

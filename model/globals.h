@@ -38,11 +38,25 @@ struct alerthooks {
   void (*quiet)(int kind, node* n, int index);
   // Every alert of the node is void (its automatic shutdown has run).
   void (*forget)(node* n);
-  // A critical hardware event, as its logged line: mailed once with the
-  // next alert e-mail; it never shuts a node down.
-  void (*hardware)(const char* line);
+  // A critical hardware event of the node, as its logged line: mailed once
+  // with the next alert e-mail; it never shuts a node down.
+  void (*hardware)(node* n, const char* line);
 };
 extern alerthooks alerthook;
+
+// What the alert list tells the Slurm link (slurm/) as it reports a node's
+// alert. Installed once at start-up when $SLURM_DRAIN is on, by the main
+// thread, which alone reads and calls them; read-only after. Unset, nothing
+// is drained. Both return DRAIN_*, what the e-mail says of the node.
+struct drainhooks {
+  // A reading's or a discrete sensor's alert is being written into the
+  // e-mail (discrete: limits are zero).
+  int (*alerted)(node* n, int kind, int index, double value,
+                 const double* limits);
+  // A critical hardware event of the node, as its logged line.
+  int (*hardware)(node* n, const char* line);
+};
+extern drainhooks drainhook;
 
 // Each sends the text to syslog; in foreground mode also to stderr.
 void error_msg(const char* text);

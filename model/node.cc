@@ -109,7 +109,8 @@ node::node(chassis* c)
       wasdead(false),
       updated(false),
       dead(true),
-      firsttime(0) {
+      firsttime(0),
+      slurmstate(SLURM_UNKNOWN) {
   for (auto& v : volt) v.store(0.0);
   for (auto& v : temp) v.store(0.0);
   for (auto& v : fan) v.store(0.0);

@@ -8,6 +8,8 @@ const STATES = ["ok", "warning", "critical", "dead", "off"];
 const UNITS = { rpm: " rpm", percent: " %", celsius: " °C", volts: " V" };
 const HEALTH = ["healthy", "warning", "critical", "unknown"];
 const LIMITS = ["critical_low", "warning_low", "warning_high", "critical_high"];
+const SLURM = { drained: "drained in Slurm by kestrel",
+  held: "drained or down in Slurm by someone else" };
 
 const tiles = new Map();  // node name -> tile element
 let nodes = [];
@@ -58,9 +60,11 @@ function drawtiles() {
     t.dataset.state = n.worst;
     t.className = "tile s-" + n.worst +
         (n.settling === "settling" ? " settling" : "") +
+        (n.slurm === "drained" ? " drained" : "") +
         (n.name === selected ? " selected" : "");
     t.title = n.name + " (" + n.chassis + ", " + n.transport + "): " + n.worst +
-        (n.sensors_bound === false ? ", no sensor bound" : "");
+        (n.sensors_bound === false ? ", no sensor bound" : "") +
+        (SLURM[n.slurm] ? ", " + SLURM[n.slurm] : "");
     t.hidden = !matches(n, filter);
     seen.add(n.name);
   });
@@ -79,6 +83,7 @@ function drawdetail() {
     n.power ? "powered on" : "powered off", n.dead ? "BMC dead" : "",
     n.sensors_bound === false ?
         "no sensor bound: the BMC knows none of the chassis's names" : "",
+    SLURM[n.slurm] || "",
     "limits: " + n.settling, when].filter(Boolean).join(" · ");
   const body = $("readings");
   body.textContent = "";
@@ -114,7 +119,9 @@ function render(doc) {
   drawtiles();
   drawdetail();
   document.body.classList.remove("stale");
-  $("updated").textContent = nodes.length + " nodes · updated " +
+  const drained = nodes.filter((n) => n.slurm === "drained").length;
+  $("updated").textContent = nodes.length + " nodes · " +
+      (drained ? drained + " drained in Slurm by kestrel · " : "") + "updated " +
       new Date(doc.time * 1000).toLocaleTimeString();
 }
 
