@@ -29,6 +29,9 @@ constexpr long CURLPOWERTIMEOUTMS = 750;
 constexpr long CURLCONNECTTIMEOUTMS = 3000;
 constexpr long CURLLOGINTIMEOUTMS = 5000;
 constexpr long CURLREADTIMEOUTMS = 5000;
+// The sensor that tells the power the whole node draws, where the BMC has
+// one (phosphor-hwmon: Unit Watts, Scale -6).
+constexpr const char OPENBMCTOTALPOWER[] = "power/total_power";
 // A BMC still reports the old power state for a while after a power-on:
 // power-state requests wait this long after one.
 constexpr time_t POWERONSETTLE = 19;
@@ -84,6 +87,7 @@ class openbmc_link : public transport {
   void judgelogin(long httpcode, bool bycommand);
   void judgepowerstate();
   void judgesensor(long httpcode);
+  void judgewatts(long httpcode);
   // Says `text` about this node, at most once a MESSAGEPERIOD (`period`)
   // for each `key` (the text itself when null), with the count held back
   // since; a message caused by a command is always said.
@@ -101,6 +105,9 @@ class openbmc_link : public transport {
   std::string curlReply;
   bool curlReplyTooLong;
   loginpacer curlPacer;
+  // The BMC may have OPENBMCTOTALPOWER: asked once a pass until it says it
+  // has none (404), then not again until the next login.
+  bool curlWatts;
   std::map<std::string, msglimiter> curlMessages;
   openbmc_sensor* openBmcFans[MAXFANS];
   openbmc_sensor* openBmcTemps[MAXTEMPS];
@@ -129,7 +136,8 @@ size_t collectreply(char* data, size_t size, size_t count, void* thelink);
 void curlpowercommand(openbmc_link* l, int task, time_t now);
 // Asks for the chassis power state.
 void curlpowerstate(openbmc_link* l);
-// Reads every fan, temperature and voltage sensor of the node's chassis.
+// Reads every fan, temperature and voltage sensor of the node's chassis,
+// and the power drawn.
 void curlreadsensors(openbmc_link* l);
 
 #endif  // KESTREL_OPENBMC_OPENBMC_H_

@@ -172,6 +172,7 @@ void openbmc_link::judgelogin(long code, bool bycommand) {
     case LOGIN_OK:
       n->reportanswered();
       curlLoggedIn = true;
+      curlWatts = true;  // a BMC that restarted may have gained the sensor
       if (int refusals = curlPacer.accepted()) {
         snprintf(msg, sizeof msg,
                  "Login to %s accepted again after %d refused logins\n",
@@ -267,11 +268,30 @@ void openbmc_link::judgesensor(long code) {
     default: {
       n->reportanswered();
       n->reportreading(curlCurSens, reading);
+      if (strcmp(curlCurSens, OPENBMCTOTALPOWER) == 0) n->reportwatts(reading);
       openbmc_sensor* s = findopenbmcsensor(this, curlCurSens);
       if (s) s->missing = false;
       break;
     }
   }
+}
+
+void openbmc_link::judgewatts(long code) {
+  double reading = 0.0;
+  if (sensorreply(curlReply.data(), curlReply.size(), &reading) ==
+      SENSOR_READING) {
+    owner->reportwatts(reading);
+    return;
+  }
+  // An expired session: the next task logs in, and asks again.
+  if (code == 401) {
+    curlLoggedIn = false;
+    return;
+  }
+  // Most BMCs have no such sensor: the one 404 is not worth a word. A
+  // figure that can no longer be read must not stand as the current one.
+  curlWatts = false;
+  owner->reportwatts(-1.0);
 }
 
 size_t openbmc_link::curlSendCommand(char* buffer, size_t size, size_t count,
@@ -395,4 +415,15 @@ void curlreadsensors(openbmc_link* l) {
     for (int i = 0; i < slots.count; i++)
       readsensor(l, slots.names[i], words[kind]);
   }
+  // A chassis that reads the total power as a slot has it already.
+  if (!l->curlWatts || findopenbmcsensor(l, OPENBMCTOTALPOWER)) return;
+  l->curlCurSens = OPENBMCTOTALPOWER;
+  snprintf(l->curlURL, CURLURLLEN,
+           "https://%s-ipmi/xyz/openbmc_project/sensors/%s", l->owner->name,
+           OPENBMCTOTALPOWER);
+  curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
+  // A failed transfer is asked again next pass, without a word: the
+  // readings' requests speak for the BMC.
+  if (perform(l, false)) l->judgewatts(httpcode(l));
+  trimreply(l);
 }

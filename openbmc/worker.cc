@@ -45,6 +45,7 @@ openbmc_link::openbmc_link(node* n)
       curlLastPwrOnCmd(0),
       res(CURLE_OK),
       curlReplyTooLong(false),
+      curlWatts(false),
       openBmcFans(),
       openBmcTemps(),
       openBmcVolts(),
