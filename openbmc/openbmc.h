@@ -58,11 +58,15 @@ class openbmc_link : public transport {
   bool poll(node* n) override;
   bool command(node* n, int code) override;
   const char* name() const override { return "openbmc"; }
+  time_t stalelimit() const override { return passstalelimit(passseconds); }
   bool requeststats(bmcrequests* out) const override {
     requests.read(out);
     return true;
   }
   requestcounters requests;  // counted by the worker
+  // How long the last whole pass took: written by the worker, read by the
+  // main thread for the staleness limit.
+  std::atomic<time_t> passseconds{0};
 
   // The sensor records of FAN, TEMP or VOLT; null for DISC, which the REST
   // interface does not read.
@@ -105,6 +109,12 @@ class openbmc_link : public transport {
   std::string curlReply;
   bool curlReplyTooLong;
   loginpacer curlPacer;
+  // A pass runs from its status task to the end of its readout, and counts
+  // only when every request of it got a whole reply: a BMC that times out
+  // must not earn itself a longer limit. When the running one began (0:
+  // none runs) and whether a request of it failed.
+  time_t curlPassBegan;
+  bool curlPassFailed;
   // The BMC may have OPENBMCTOTALPOWER: asked once a pass until it says it
   // has none (404), then not again until the next login.
   bool curlWatts;

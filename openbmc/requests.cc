@@ -98,6 +98,7 @@ bool perform(openbmc_link* l, bool bycommand) {
   l->requests.count(static_cast<double>(micros) / 1e6,
                     l->res == CURLE_OPERATION_TIMEDOUT, l->res == CURLE_OK,
                     status);
+  if (l->res != CURLE_OK) l->curlPassFailed = true;
   if (l->curlReplyTooLong) {
     char msg[MSGLEN];
     snprintf(msg, sizeof msg, "Reply from %s to %s longer than %zu bytes\n",

@@ -160,8 +160,7 @@ void redfish_link::passdone() {
 }
 
 time_t redfish_link::stalelimit() const {
-  return std::min(std::max(STALEPASSES * passseconds.load(), STALEAFTER),
-                  STALEMOST);
+  return passstalelimit(passseconds.load());
 }
 
 void redfish_link::endjob() {
