@@ -15,6 +15,7 @@
 #include <string>
 
 #include "model/datastructs.h"
+#include "model/loginpacer.h"
 #include "openbmc/pacing.h"
 
 constexpr size_t CURLURLLEN = 652;    // openbmc_link::curlURL
@@ -92,11 +93,10 @@ class openbmc_link : public transport {
   void judgepowerstate();
   void judgesensor(long httpcode);
   void judgewatts(long httpcode);
-  // Says `text` about this node, at most once a MESSAGEPERIOD (`period`)
-  // for each `key` (the text itself when null), with the count held back
-  // since; a message caused by a command is always said.
-  void say(const char* key, const char* text, bool bycommand,
-           time_t period = MESSAGEPERIOD);
+  // Says `text` about this node, at most once a MESSAGEPERIOD for each
+  // `key` (the text itself when null), with the count held back since; a
+  // message caused by a command is always said.
+  void say(const char* key, const char* text, bool bycommand);
 
   node* owner;
   CURL* curl;

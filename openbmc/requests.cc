@@ -60,15 +60,14 @@ size_t collectreply(char* data, size_t size, size_t count, void* thelink) {
   return len;
 }
 
-void openbmc_link::say(const char* key, const char* text, bool bycommand,
-                       time_t period) {
+void openbmc_link::say(const char* key, const char* text, bool bycommand) {
   if (bycommand) {
     error_msg(text);
     return;
   }
   unsigned heldback = 0;
-  if (!curlMessages[key ? key : text].allow(nowtime(), period, &heldback))
-    return;
+  msglimiter& limiter = curlMessages[key ? key : text];
+  if (!limiter.allow(nowtime(), MESSAGEPERIOD, &heldback)) return;
   if (heldback == 0) {
     error_msg(text);
     return;
@@ -160,11 +159,22 @@ void openbmc_link::judgelogin(long code, bool bycommand) {
   size_t len = curlReply.size();
   char msg[MSGLEN];
   if (loginrefused(code, data, len)) {
-    // Said at the first refusal, then hourly while they last; the wait
-    // before the next login of the poll doubles.
-    curlPacer.refused(nowtime());
+    // The wait before the next login of the poll doubles. A command's
+    // refusal is said each time; the poll's at the first, then hourly
+    // while they last.
+    const time_t now = nowtime();
+    curlPacer.refused(now);
     snprintf(msg, sizeof msg, "Login to %s failed\n", n->name);
-    say("login refused", msg, bycommand, REFUSALREPORTPERIOD);
+    unsigned heldback = 0;
+    if (bycommand) {
+      error_msg(msg);
+    } else if (curlPacer.sayrefusal(now, &heldback)) {
+      if (heldback > 0)
+        snprintf(msg, sizeof msg,
+                 "Login to %s failed\n(%u more since it was last said)\n",
+                 n->name, heldback);
+      error_msg(msg);
+    }
     n->reportunreachable();
     curlLoggedIn = false;
     return;
@@ -179,8 +189,6 @@ void openbmc_link::judgelogin(long code, bool bycommand) {
                  "Login to %s accepted again after %d refused logins\n",
                  n->name, refusals);
         info_msg(msg);
-        // A later refusal is news again.
-        curlMessages.erase("login refused");
       }
       break;
     case LOGIN_REFUSED:

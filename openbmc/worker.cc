@@ -170,9 +170,7 @@ void* openbmc_link::curlNodeThread(void* thelink) {
       l->curlPassFailed = false;
     }
     if (task == LOGIN || !l->curlLoggedIn) {
-      // A SIGHUP lets a waiting login go too, as a command's would.
-      bool asked = l->curlPacer.askedagain(loginretries.load());
-      if (!bycommand && !asked && !l->curlPacer.mayattempt(nowtime())) continue;
+      if (!bycommand && !l->curlPacer.maylogin(nowtime())) continue;
       curlLogin(l, bycommand);
       if (task == LOGIN || !l->curlLoggedIn) continue;
     }
