@@ -10,6 +10,7 @@
 #include <OpenIPMI/os_handler.h>
 #include <stdarg.h>
 
+#include "ipmi/dcmi.h"
 #include "ipmi/sel.h"
 #include "model/datastructs.h"
 
@@ -106,7 +107,7 @@ class ipmi_link : public transport {
   // The DCMI power reading: DCMI_UNASKED, _ANSWERING or _GIVENUP, busy
   // answers before the first reading, and whether a request is out (one
   // at a time: the library always answers, with a time-out at worst).
-  int dcmi = 0;
+  int dcmi = DCMI_UNASKED;
   int dcmitries = 0;
   bool dcmiwaiting = false;
 };
