@@ -5,10 +5,12 @@
 #define KESTREL_IPMI_OPENIPMI_H_
 
 #include <OpenIPMI/ipmi_conn.h>
+#include <OpenIPMI/ipmi_mc.h>
 #include <OpenIPMI/ipmiif.h>
 #include <OpenIPMI/os_handler.h>
 #include <stdarg.h>
 
+#include "ipmi/dcmi.h"
 #include "ipmi/sel.h"
 #include "model/datastructs.h"
 
@@ -71,6 +73,8 @@ void sel_event(ipmi_domain_t* domain, ipmi_event_t* event, void* cb_data);
 
 // The reply to Get Chassis Status; rsp_data is the node.
 void powerstatus(ipmi_mc_t* src, ipmi_msg_t* msg, void* rsp_data);
+// The reply to the DCMI power reading (ipmi/dcmi.h); rsp_data is the link.
+void powerreading(ipmi_mc_t* src, ipmi_msg_t* msg, void* rsp_data);
 
 // The IPMI record of a node: its connection, its BMC and its sensor table.
 // Main thread only, like everything OpenIPMI.
@@ -100,7 +104,22 @@ class ipmi_link : public transport {
   int sensorcount;
   selrecord sel;  // the BMC's event log as the daemon has seen it
   const char* powerwords = "";  // the last power command, for its answer
+  // The DCMI power reading: DCMI_UNASKED, _ANSWERING or _GIVENUP, busy
+  // answers before the first reading, and whether a request is out (one
+  // at a time: the library always answers, with a time-out at worst).
+  int dcmi = DCMI_UNASKED;
+  int dcmitries = 0;
+  bool dcmiwaiting = false;
 };
+
+// Sends a request to LUN 0 of the node's BMC, reached through its id: a
+// controller the library has since removed refuses the request instead of
+// being touched. 0 once sent; the handler is then always called.
+int sendtobmc(ipmi_link* l, ipmi_msg_t* msg, ipmi_mc_response_handler_t handler,
+              void* data);
+// Asks for the power the node draws, unless its BMC has declined to tell
+// or a request is still out; the answer goes to the node's reportwatts.
+void askpowerreading(ipmi_link* l);
 
 // Whether a name can serve as the OpenIPMI domain name of a LAN node: every
 // callback finds its node by the domain name, which the library would cut.

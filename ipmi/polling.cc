@@ -51,6 +51,7 @@ bool ipmi_link::poll(node* n) {
   }
   n->querypower();
   if (!n->ispowered()) return false;
+  askpowerreading(this);
 
   for (int i = 0; i < sensorcount; i++) {
     sdata_t* sdata = mysdatas[i];

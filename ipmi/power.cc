@@ -25,15 +25,6 @@ void sendonbmc(ipmi_mc_t* mc, void* cb_data) {
   r->rv = ipmi_mc_send_command(mc, 0, r->msg, r->handler, r->data);
 }
 
-// Sends to LUN 0 of the node's BMC, reached through its id: a controller the
-// library has since removed refuses the request instead of being touched.
-int sendtobmc(ipmi_link* l, ipmi_msg_t* msg, ipmi_mc_response_handler_t handler,
-              void* data) {
-  bmcrequest r = {msg, handler, data, 0};
-  int rv = ipmi_mc_pointer_cb(l->mymcid, sendonbmc, &r);
-  return rv ? rv : r.rv;
-}
-
 // Chassis Control request data.
 constexpr unsigned char CHASSIS_POWER_DOWN = 0x00;
 constexpr unsigned char CHASSIS_POWER_UP = 0x01;
@@ -59,6 +50,13 @@ void powercommanddone(ipmi_mc_t* src, ipmi_msg_t* msg, void* rsp_data) {
 }
 
 }  // namespace
+
+int sendtobmc(ipmi_link* l, ipmi_msg_t* msg, ipmi_mc_response_handler_t handler,
+              void* data) {
+  bmcrequest r = {msg, handler, data, 0};
+  int rv = ipmi_mc_pointer_cb(l->mymcid, sendonbmc, &r);
+  return rv ? rv : r.rv;
+}
 
 bool ipmi_link::command(node* n, int code) {
   char* tmperrmsg = n->tmperrmsg;

@@ -117,7 +117,9 @@ class node {
   // are in that unit.
   void reportreading(const char* sensorname, double value,
                      int unit = UNIT_USUAL);
-  // The power the node draws, in watts, where its BMC tells it.
+  // The power the node draws, in watts, where its BMC tells it; a negative
+  // figure: the BMC no longer tells it (the last one is forgotten). A
+  // non-finite one is no reading.
   void reportwatts(double watts);
   // A request went unanswered or was refused: the node is dead; its power
   // and readings stand until the BMC says otherwise.

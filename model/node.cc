@@ -224,7 +224,7 @@ void node::reportpower(bool on) {
 }
 
 void node::reportwatts(double value) {
-  if (isfinite(value) && value >= 0) watts = value;
+  if (isfinite(value)) watts = value >= 0 ? value : -1.0;
 }
 
 void node::reportanswered() {

@@ -1,5 +1,11 @@
 #include "model/transport.h"
 
+#include <algorithm>
+
+time_t passstalelimit(time_t passseconds) {
+  return std::min(std::max(STALEPASSES * passseconds, STALEAFTER), STALEMOST);
+}
+
 void requestcounters::count(double seconds, bool timedout, bool done,
                             long status) {
   requests++;

@@ -83,7 +83,7 @@ class transport {
   virtual const char* name() const = 0;
   // How long the node may go without a reading, or without an answer about
   // its power, before it is dead (main thread). A slow BMC's passes take
-  // long: a transport that measures them allows STALEPASSES of them.
+  // long: a transport that measures them returns passstalelimit of them.
   virtual time_t stalelimit() const { return STALEAFTER; }
   // What its requests to the node's BMC cost and how they failed; false
   // when this transport does not count them. Any thread.
@@ -95,6 +95,12 @@ class transport {
     return false;
   }
 };
+
+// The staleness limit of a BMC whose last whole pass took `passseconds`
+// (0: none measured yet): STALEPASSES such passes, never less than
+// STALEAFTER, never more than STALEMOST, so that a slow BMC that answers
+// stays alive and a silent one is dead within minutes.
+time_t passstalelimit(time_t passseconds);
 
 // Gives a node whose chassis, name and credentials are set the record of its
 // chassis's transport and brings its connection up; `readingtime` is when

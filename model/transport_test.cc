@@ -20,4 +20,13 @@ TEST(RequestCounters, FailuresAreSortedByWhatWentWrong) {
   for (int k = 0; k < NUMFAILKINDS; k++) EXPECT_EQ(r.failures[k], each[k]) << k;
 }
 
+TEST(PassStaleLimit, ThreePassesWithinTwentyFiveSecondsAndThreeMinutes) {
+  EXPECT_EQ(passstalelimit(0), 25);  // not measured yet
+  EXPECT_EQ(passstalelimit(8), 25);
+  EXPECT_EQ(passstalelimit(9), 27);
+  EXPECT_EQ(passstalelimit(55), 165);
+  EXPECT_EQ(passstalelimit(61), 180);
+  EXPECT_EQ(passstalelimit(100000), 180);
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "model/datastructs.h"
+#include "model/loginpacer.h"
 #include "openbmc/pacing.h"
 
 constexpr size_t CURLURLLEN = 652;    // openbmc_link::curlURL
@@ -29,6 +30,9 @@ constexpr long CURLPOWERTIMEOUTMS = 750;
 constexpr long CURLCONNECTTIMEOUTMS = 3000;
 constexpr long CURLLOGINTIMEOUTMS = 5000;
 constexpr long CURLREADTIMEOUTMS = 5000;
+// The sensor that tells the power the whole node draws, where the BMC has
+// one (phosphor-hwmon: Unit Watts, Scale -6).
+constexpr const char OPENBMCTOTALPOWER[] = "power/total_power";
 // A BMC still reports the old power state for a while after a power-on:
 // power-state requests wait this long after one.
 constexpr time_t POWERONSETTLE = 19;
@@ -55,11 +59,15 @@ class openbmc_link : public transport {
   bool poll(node* n) override;
   bool command(node* n, int code) override;
   const char* name() const override { return "openbmc"; }
+  time_t stalelimit() const override { return passstalelimit(passseconds); }
   bool requeststats(bmcrequests* out) const override {
     requests.read(out);
     return true;
   }
   requestcounters requests;  // counted by the worker
+  // How long the last whole pass took: written by the worker, read by the
+  // main thread for the staleness limit.
+  std::atomic<time_t> passseconds{0};
 
   // The sensor records of FAN, TEMP or VOLT; null for DISC, which the REST
   // interface does not read.
@@ -86,11 +94,11 @@ class openbmc_link : public transport {
   void judgelogin(long httpcode, bool bycommand);
   void judgepowerstate();
   void judgesensor(long httpcode);
-  // Says `text` about this node, at most once a MESSAGEPERIOD (`period`)
-  // for each `key` (the text itself when null), with the count held back
-  // since; a message caused by a command is always said.
-  void say(const char* key, const char* text, bool bycommand,
-           time_t period = MESSAGEPERIOD);
+  void judgewatts(long httpcode);
+  // Says `text` about this node, at most once a MESSAGEPERIOD for each
+  // `key` (the text itself when null), with the count held back since; a
+  // message caused by a command is always said.
+  void say(const char* key, const char* text, bool bycommand);
 
   node* owner;
   CURL* curl;
@@ -103,6 +111,15 @@ class openbmc_link : public transport {
   std::string curlReply;
   bool curlReplyTooLong;
   loginpacer curlPacer;
+  // A pass runs from its status task to the end of its readout, and counts
+  // only when every request of it got a whole reply: a BMC that times out
+  // must not earn itself a longer limit. When the running one began (0:
+  // none runs) and whether a request of it failed.
+  time_t curlPassBegan;
+  bool curlPassFailed;
+  // The BMC may have OPENBMCTOTALPOWER: asked once a pass until it says it
+  // has none (404), then not again until the next login.
+  bool curlWatts;
   std::map<std::string, msglimiter> curlMessages;
   openbmc_sensor* openBmcFans[MAXFANS];
   openbmc_sensor* openBmcTemps[MAXTEMPS];
@@ -131,7 +148,8 @@ size_t collectreply(char* data, size_t size, size_t count, void* thelink);
 void curlpowercommand(openbmc_link* l, int task, time_t now);
 // Asks for the chassis power state.
 void curlpowerstate(openbmc_link* l);
-// Reads every fan, temperature and voltage sensor of the node's chassis.
+// Reads every fan, temperature and voltage sensor of the node's chassis,
+// and the power drawn.
 void curlreadsensors(openbmc_link* l);
 // Asks for every sensor the BMC has with its properties (the interface's
 // "enumerate") right after curlLogin, on the login's handle, which is then

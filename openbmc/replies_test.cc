@@ -143,6 +143,26 @@ TEST(OpenBmcReplies, SensorReadingsAreScaledByNegativeScalesOnly) {
   EXPECT_DOUBLE_EQ(r, 234.0);
 }
 
+TEST(OpenBmcReplies, TheTotalPowerSensorReadsInWatts) {
+  // phosphor-hwmon's power sensors count microwatts.
+  const std::string total =
+      "{\n  \"data\": {\n    \"CriticalAlarmHigh\": false, \n    "
+      "\"CriticalHigh\": 1500000000, \n    \"Scale\": -6, \n    "
+      "\"Unit\": \"xyz.openbmc_project.Sensor.Value.Unit.Watts\", \n    "
+      "\"Value\": 245500000, \n    \"WarningHigh\": 1200000000\n  }, "
+      "\n  \"message\": \"200 OK\", \n  \"status\": \"ok\"\n}";
+  double watts = -1;
+  ASSERT_EQ(sensorreply(total.data(), total.size(), &watts), SENSOR_READING);
+  EXPECT_DOUBLE_EQ(watts, 245.5);
+  const std::string missing =
+      "{\n  \"data\": {\n    \"description\": "
+      "\"org.freedesktop.DBus.Error.FileNotFound: path or object not found: "
+      "/xyz/openbmc_project/sensors/power/total_power\"\n  }, \n  "
+      "\"message\": \"404 Not Found\", \n  \"status\": \"error\"\n}";
+  EXPECT_EQ(sensorreply(missing.data(), missing.size(), &watts),
+            SENSOR_NOSCALE);
+}
+
 TEST(OpenBmcReplies, ExtremeNumbersNeitherOverflowNorTrap) {
   std::string big = "99999999999999999999999999";
   EXPECT_EQ(readreplyinteger(big.data(), big.data() + big.size()), LONG_MAX);

@@ -60,15 +60,14 @@ size_t collectreply(char* data, size_t size, size_t count, void* thelink) {
   return len;
 }
 
-void openbmc_link::say(const char* key, const char* text, bool bycommand,
-                       time_t period) {
+void openbmc_link::say(const char* key, const char* text, bool bycommand) {
   if (bycommand) {
     error_msg(text);
     return;
   }
   unsigned heldback = 0;
-  if (!curlMessages[key ? key : text].allow(nowtime(), period, &heldback))
-    return;
+  msglimiter& limiter = curlMessages[key ? key : text];
+  if (!limiter.allow(nowtime(), MESSAGEPERIOD, &heldback)) return;
   if (heldback == 0) {
     error_msg(text);
     return;
@@ -98,6 +97,7 @@ bool perform(openbmc_link* l, bool bycommand) {
   l->requests.count(static_cast<double>(micros) / 1e6,
                     l->res == CURLE_OPERATION_TIMEDOUT, l->res == CURLE_OK,
                     status);
+  if (l->res != CURLE_OK) l->curlPassFailed = true;
   if (l->curlReplyTooLong) {
     char msg[MSGLEN];
     snprintf(msg, sizeof msg, "Reply from %s to %s longer than %zu bytes\n",
@@ -159,11 +159,22 @@ void openbmc_link::judgelogin(long code, bool bycommand) {
   size_t len = curlReply.size();
   char msg[MSGLEN];
   if (loginrefused(code, data, len)) {
-    // Said at the first refusal, then hourly while they last; the wait
-    // before the next login of the poll doubles.
-    curlPacer.refused(nowtime());
+    // The wait before the next login of the poll doubles. A command's
+    // refusal is said each time; the poll's at the first, then hourly
+    // while they last.
+    const time_t now = nowtime();
+    curlPacer.refused(now);
     snprintf(msg, sizeof msg, "Login to %s failed\n", n->name);
-    say("login refused", msg, bycommand, REFUSALREPORTPERIOD);
+    unsigned heldback = 0;
+    if (bycommand) {
+      error_msg(msg);
+    } else if (curlPacer.sayrefusal(now, &heldback)) {
+      if (heldback > 0)
+        snprintf(msg, sizeof msg,
+                 "Login to %s failed\n(%u more since it was last said)\n",
+                 n->name, heldback);
+      error_msg(msg);
+    }
     n->reportunreachable();
     curlLoggedIn = false;
     return;
@@ -172,13 +183,12 @@ void openbmc_link::judgelogin(long code, bool bycommand) {
     case LOGIN_OK:
       n->reportanswered();
       curlLoggedIn = true;
+      curlWatts = true;  // a BMC that restarted may have gained the sensor
       if (int refusals = curlPacer.accepted()) {
         snprintf(msg, sizeof msg,
                  "Login to %s accepted again after %d refused logins\n",
                  n->name, refusals);
         info_msg(msg);
-        // A later refusal is news again.
-        curlMessages.erase("login refused");
       }
       break;
     case LOGIN_REFUSED:
@@ -267,11 +277,30 @@ void openbmc_link::judgesensor(long code) {
     default: {
       n->reportanswered();
       n->reportreading(curlCurSens, reading);
+      if (strcmp(curlCurSens, OPENBMCTOTALPOWER) == 0) n->reportwatts(reading);
       openbmc_sensor* s = findopenbmcsensor(this, curlCurSens);
       if (s) s->missing = false;
       break;
     }
   }
+}
+
+void openbmc_link::judgewatts(long code) {
+  double reading = 0.0;
+  if (sensorreply(curlReply.data(), curlReply.size(), &reading) ==
+      SENSOR_READING) {
+    owner->reportwatts(reading);
+    return;
+  }
+  // An expired session: the next task logs in, and asks again.
+  if (code == 401) {
+    curlLoggedIn = false;
+    return;
+  }
+  // Most BMCs have no such sensor: the one 404 is not worth a word. A
+  // figure that can no longer be read must not stand as the current one.
+  curlWatts = false;
+  owner->reportwatts(-1.0);
 }
 
 size_t openbmc_link::curlSendCommand(char* buffer, size_t size, size_t count,
@@ -395,6 +424,17 @@ void curlreadsensors(openbmc_link* l) {
     for (int i = 0; i < slots.count; i++)
       readsensor(l, slots.names[i], words[kind]);
   }
+  // A chassis that reads the total power as a slot has it already.
+  if (!l->curlWatts || findopenbmcsensor(l, OPENBMCTOTALPOWER)) return;
+  l->curlCurSens = OPENBMCTOTALPOWER;
+  snprintf(l->curlURL, CURLURLLEN,
+           "https://%s-ipmi/xyz/openbmc_project/sensors/%s", l->owner->name,
+           OPENBMCTOTALPOWER);
+  curl_easy_setopt(c, CURLOPT_URL, l->curlURL);
+  // A failed transfer is asked again next pass, without a word: the
+  // readings' requests speak for the BMC.
+  if (perform(l, false)) l->judgewatts(httpcode(l));
+  trimreply(l);
 }
 
 bool curlenumerate(openbmc_link* l, long* status) {

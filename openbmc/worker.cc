@@ -45,6 +45,9 @@ openbmc_link::openbmc_link(node* n)
       curlLastPwrOnCmd(0),
       res(CURLE_OK),
       curlReplyTooLong(false),
+      curlPassBegan(0),
+      curlPassFailed(false),
+      curlWatts(false),
       openBmcFans(),
       openBmcTemps(),
       openBmcVolts(),
@@ -164,10 +167,14 @@ void* openbmc_link::curlNodeThread(void* thelink) {
     // for no back-off. Every task but LOGIN needs a session; without one it
     // is dropped, and the poll queues the next.
     bool bycommand = task == POWERON || task == POWEROFF || task == RESET;
+    // The poll queues a status task, then the readout: a pass. A readout
+    // queued alone is a pass of its own.
+    if (task == STATUS || (task == GETDATA && l->curlPassBegan == 0)) {
+      l->curlPassBegan = now;
+      l->curlPassFailed = false;
+    }
     if (task == LOGIN || !l->curlLoggedIn) {
-      // A SIGHUP lets a waiting login go too, as a command's would.
-      bool asked = l->curlPacer.askedagain(loginretries.load());
-      if (!bycommand && !asked && !l->curlPacer.mayattempt(nowtime())) continue;
+      if (!bycommand && !l->curlPacer.maylogin(nowtime())) continue;
       curlLogin(l, bycommand);
       if (task == LOGIN || !l->curlLoggedIn) continue;
     }
@@ -183,6 +190,9 @@ void* openbmc_link::curlNodeThread(void* thelink) {
         break;
       case GETDATA:
         curlreadsensors(l);
+        if (!l->curlPassFailed)
+          l->passseconds = nowtime() - l->curlPassBegan;
+        l->curlPassBegan = 0;
         break;
     }
   }

@@ -370,6 +370,30 @@ TEST_F(OpenBmcNodeTest, SensorReplyWithoutScaleEndsTheSession) {
   EXPECT_FALSE(l.curlLoggedIn);
 }
 
+TEST_F(OpenBmcNodeTest, TotalPowerIsAskedForUntilTheBmcSaysItHasNone) {
+  const std::string total = "{\"data\": {\"Scale\": -6, \"Value\": 231000000}}";
+  login("{\"status\": \"ok\"}");
+  EXPECT_TRUE(l.curlWatts);
+  l.curlReply = total;
+  l.judgewatts(200);
+  EXPECT_EQ(n.watts, 231.0);
+  // An expired session is no answer about the sensor.
+  l.curlReply = "{\"data\": {\"description\": \"Login required\"}}";
+  l.judgewatts(401);
+  EXPECT_FALSE(l.curlLoggedIn);
+  EXPECT_TRUE(l.curlWatts);
+  EXPECT_EQ(n.watts, 231.0);
+  // Gone: its last figure goes too, and it is asked for after a login only.
+  testing::internal::CaptureStderr();
+  l.curlReply = "{\"data\": {\"description\": \"not found\"}}";
+  l.judgewatts(404);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_FALSE(l.curlWatts);
+  EXPECT_LT(n.watts, 0.0);
+  login("{\"status\": \"ok\"}");
+  EXPECT_TRUE(l.curlWatts);
+}
+
 TEST_F(OpenBmcNodeTest, SensorReadingsStartSettlingOnlyWhenPositive) {
   l.curlCurSens = "Inlet";
   sensor("{\"Scale\": -3, \"Value\": -2500}");

@@ -160,8 +160,7 @@ void redfish_link::passdone() {
 }
 
 time_t redfish_link::stalelimit() const {
-  return std::min(std::max(STALEPASSES * passseconds.load(), STALEAFTER),
-                  STALEMOST);
+  return passstalelimit(passseconds.load());
 }
 
 void redfish_link::endjob() {
@@ -192,28 +191,24 @@ void redfish_link::failjob(const std::string& why) {
 }
 
 bool redfish_link::waitsforlogin() {
-  const unsigned asked = loginretries.load();
-  if (asked != retriesseen) {  // the operator asks for a login now (SIGHUP)
-    retriesseen = asked;
-    nextlogin = 0;
-  }
-  return loginwait > 0 && (job == JOB_POLL || job == JOB_STATUS) &&
-         nowtime() < nextlogin;
+  // Only the poll's jobs wait, and only those that must log in first: with
+  // no session, or with refused basic authentication (each request logs in).
+  if (job != JOB_POLL && job != JOB_STATUS) return false;
+  if (pacer.refusals == 0 && (!token.empty() || basic)) return false;
+  const time_t now = nowtime();
+  if (!pacer.maylogin(now)) return true;
+  if (basic && token.empty()) pacer.attempted(now, false);
+  return false;
 }
 
 void redfish_link::loginrefused(const std::string& why) {
   const time_t now = nowtime();
-  loginwait = loginwait == 0 ? REDFISHLOGINWAIT
-                             : std::min(2 * loginwait, REDFISHLOGINWAITMAX);
-  nextlogin = now + loginwait;
+  pacer.refused(now);
   n->reportunreachable();  // dead until a login is taken again
   // A command's failure is said each time (failjob); a poll's once, and
-  // again each REDFISHREFUSALREPEAT while it lasts.
-  if (job != JOB_COMMAND &&
-      (refusalsaid == 0 || now - refusalsaid >= REDFISHREFUSALREPEAT)) {
-    lastfault.clear();
-    refusalsaid = now;
-  }
+  // again each REFUSALREPORTPERIOD while it lasts.
+  unsigned heldback = 0;
+  if (job != JOB_COMMAND && pacer.sayrefusal(now, &heldback)) lastfault.clear();
   failjob(why);
 }
 
@@ -252,6 +247,7 @@ bool redfish_link::next(redfishrequest* out) {
       out->token = staletoken;
       break;
     case SESSIONLOGIN:
+      pacer.attempted(nowtime(), job == JOB_COMMAND);
       out->method = REDFISH_POST;
       out->path = root.sessions;
       out->body = sessionbody(n->username, n->password,
@@ -391,9 +387,9 @@ void redfish_link::onreply(const redfishreply& r) {
       failjob(why);
     return;
   }
-  if (loginwait > 0 && ok(r) && s != ROOT && s != DROPOLD) {
+  if (pacer.refusals > 0 && ok(r) && s != ROOT && s != DROPOLD) {
     say("Redfish BMC of %s accepts the login again\n", n->name);
-    loginwait = nextlogin = refusalsaid = 0;
+    pacer.accepted();
   }
   std::string error;
   auto refused = [&] {

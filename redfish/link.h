@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "model/defines.h"
+#include "model/loginpacer.h"
 #include "model/transport.h"
 #include "redfish/driver.h"
 #include "redfish/replies.h"
@@ -58,14 +59,6 @@ constexpr const char* REDFISHCONTEXT = "kestrel";
 // Chassis examined at discovery, and power commands waiting per node.
 constexpr size_t REDFISHMAXCHASSIS = 16;
 constexpr size_t REDFISHMAXCOMMANDS = 8;
-// After a refused login (401, 403) the next one of a poll waits this long,
-// doubling with each further refusal up to the most: BMCs lock the account,
-// or block the management host, after 3-5 failures. A command tries at
-// once. The refusal is said once, then again after REDFISHREFUSALREPEAT
-// seconds while it lasts. In seconds of nowtime().
-constexpr time_t REDFISHLOGINWAIT = 30;
-constexpr time_t REDFISHLOGINWAITMAX = 15 * 60;
-constexpr time_t REDFISHREFUSALREPEAT = 60 * 60;
 
 enum { REDFISH_GET = 0, REDFISH_POST = 1, REDFISH_DELETE = 2 };
 
@@ -238,13 +231,9 @@ class redfish_link : public transport {
   bool saidbasic = false;
   bool saidpower = false;
 
-  // Refused logins: the wait before the next one and when it ends, and when
-  // the refusal was last said (0 while logins are accepted).
-  time_t loginwait = 0;
-  time_t nextlogin = 0;
-  time_t refusalsaid = 0;
-  // The count of loginretries last seen.
-  unsigned retriesseen = 0;
+  // Refused logins (401, 403): the poll's next ones wait ever longer, a
+  // command's go at once (model/loginpacer.h).
+  loginpacer pacer;
   // The discovery step to take up again after a failed request.
   int resumestep = IDLE;
   // When the current poll pass began, and how long the last whole one

@@ -268,7 +268,7 @@ TEST_F(RedfishLink, ARefusedLoginWaitsDoublingSaysSoOnceAndACommandGoesAtOnce) {
   clockvalue += 3600;
   EXPECT_EQ(logins(), 1);
   answer("POST /S", 201, "{}", "t1");
-  clockvalue += REDFISHLOGINWAITMAX;
+  clockvalue += LOGINLONGESTWAIT;
   EXPECT_EQ(logins(), 1);
   EXPECT_FALSE(n.dead);
   std::string err = testing::internal::GetCapturedStderr();

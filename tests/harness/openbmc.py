@@ -15,6 +15,7 @@ values, session expiry, refused logins, stalls), and every request it
 receives is appended to a JSON-lines log that the test reads. Faults for
 the soak: `fault="reset"` drops each request's connection with a TCP reset,
 `fault="truncated"` or `"garbage"` answers 200 with a malformed body.
+`watts=<W>` gives it the total power sensor `power/total_power` (Scale -6).
 Replies as a slow BMC writes them: `split=<seconds>` sends each body in two
 TLS writes with that pause between; `flood_login=True` answers a login with
 an endless body (bounded at FLOODLIMIT) on a connection that then closes.
@@ -45,6 +46,15 @@ CHASSIS_TRANSITION = ("/xyz/openbmc_project/state/chassis0/attr/"
                       "RequestedPowerTransition")
 CHASSIS_STATE = "/xyz/openbmc_project/state/chassis0"
 SENSORS = "/xyz/openbmc_project/sensors/"
+# The power the whole node draws, as phosphor-hwmon gives it: microwatts.
+TOTAL_POWER = "power/total_power"
+
+
+def total_power(watts):
+    """The sensor entry of TOTAL_POWER for `watts`."""
+    return {"scale": -6, "value": int(round(watts * 1000000))}
+
+
 # Malformed bodies: a reply cut in half, and what a crashed web server sends.
 MALFORMED = {
     "truncated": lambda text: text[:len(text) // 2],
@@ -301,7 +311,7 @@ class TestBmc:
     __test__ = False  # not a pytest class
 
     def __init__(self, workdir, name, address, user="root",
-                 password="0penBmc", power="On", sensors=None):
+                 password="0penBmc", power="On", sensors=None, watts=None):
         self.dir = os.path.join(workdir, "bmc-" + name)
         os.makedirs(self.dir, exist_ok=True)
         self.name = name
@@ -309,10 +319,13 @@ class TestBmc:
         self.control_path = os.path.join(self.dir, "control.sock")
         self.log_path = os.path.join(self.dir, "requests.log")
         cert, key = tlspeer.make_certificate(self.dir, [name])
+        sensors = dict(sensors or {})
+        if watts is not None:
+            sensors[TOTAL_POWER] = total_power(watts)
         self.config = {
             "address": address, "port": 443, "cert": cert, "key": key,
             "user": user, "password": password, "power": power,
-            "sensors": sensors or {}, "control": self.control_path,
+            "sensors": sensors, "control": self.control_path,
             "log": self.log_path,
         }
         self.proc = None

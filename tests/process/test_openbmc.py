@@ -56,12 +56,18 @@ def reading(rec):
 
 @pytest.mark.quick
 def test_login_cookie_and_scaled_readings(start_kestrel, bmcs):
-    bmc = bmcs("bmc01", "127.0.0.21")
-    k = start_kestrel(CHASSIS, cluster(("bmc01", "root 0penBmc")),
+    from tests.process.test_http import LISTEN, get
+    bmc = bmcs("bmc01", "127.0.0.21", watts=245.5)
+    k = start_kestrel(CHASSIS, "$HTTP_LISTEN %s\n" % LISTEN
+                      + cluster(("bmc01", "root 0penBmc")),
                       hosts={"bmc01": "127.0.0.21"}).wait_ready()
     # Scale -3 divides by 1000; the pipe shows temperatures and voltages in
     # hundredths, fans as they are.
     wait_record(k, "bmc01", reading, what="scaled readings")
+    # The total power sensor (microwatts) is the power drawn.
+    util.wait_until(
+        lambda: json.loads(get("/status.json")[2])["nodes"][0]["power_watts"]
+        == 245.5, 10, what="the power drawn")
 
     reqs = bmc.requests()
     login = reqs[0]
@@ -75,7 +81,8 @@ def test_login_cookie_and_scaled_readings(start_kestrel, bmcs):
         ("GET", "/xyz/openbmc_project/sensors/fan_tach/fan0"),
         ("GET", "/xyz/openbmc_project/sensors/temperature/inlet"),
         ("GET", "/xyz/openbmc_project/sensors/temperature/cpu0"),
-        ("GET", "/xyz/openbmc_project/sensors/voltage/p12v")}
+        ("GET", "/xyz/openbmc_project/sensors/voltage/p12v"),
+        ("GET", "/xyz/openbmc_project/sensors/power/total_power")}
     # One login, and its session cookie goes out with every later request.
     assert all(r["path"] != "/login" for r in later)
     cookies = {r["cookie"] for r in later}
@@ -200,7 +207,11 @@ def test_missing_sensor_is_reported_and_the_node_stays_up(start_kestrel, bmcs):
     count = lambda: sum(1 for r in bmc.requests()
                         if r["path"].endswith("temperature/cpu0"))
     util.wait_until(lambda: count() >= 3, 20, what="three readouts")
-    assert [r["path"] for r in bmc.requests()].count("/login") == 1
+    paths = [r["path"] for r in bmc.requests()]
+    assert paths.count("/login") == 1
+    # No total power sensor: asked once a login, and not a word about it.
+    assert sum(p.endswith("power/total_power") for p in paths) == 1
+    assert "total_power" not in k.stderr()
     assert k.records()["bmc01"]["DEAD"] == 0
     # Said once, not at every readout; said again once it went and came back.
     missing = "OpenBMC sensor temperature/cpu0 not found on bmc01\n"
