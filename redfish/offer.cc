@@ -172,7 +172,7 @@ void redfish_offer(node* n, bmcoffer* out) {
   }
   redfishdrive(l);
   if (!l->ready) {
-    out->outcome = l->loginwait > 0 ? OFFER_REFUSED : OFFER_UNREACHABLE;
+    out->outcome = l->pacer.refusals > 0 ? OFFER_REFUSED : OFFER_UNREACHABLE;
     out->why = l->lastfault;
     // The fault is said as a line of its own; here it is the reason.
     const std::string prefix = std::string("Redfish BMC of ") + n->name + ": ";
