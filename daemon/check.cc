@@ -19,6 +19,7 @@
 #include "http/server.h"
 #include "ipmi/lookup.h"
 #include "ipmi/openipmi.h"
+#include "model/transport.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
 
@@ -74,17 +75,6 @@ transport* checknode(node* n, time_t) {
 void checkhttplisten(const char* address) {
   sethttplisten(address);  // a bad address ends the check as it ends start-up
   httplisten = address;
-}
-
-const char* transportname(int kind) {
-  switch (kind) {
-    case TRANSPORT_OPENBMC:
-      return "OpenBMC";
-    case TRANSPORT_REDFISH:
-      return "Redfish";
-    default:
-      return "IPMI";
-  }
 }
 
 bool islocal(const node* n) { return strcmp(n->username, "SMI") == 0; }

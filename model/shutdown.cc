@@ -20,6 +20,7 @@
 #include "model/counters.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
+#include "util/spawnattr.h"
 
 extern char** environ;
 
@@ -39,18 +40,8 @@ pid_t spawnssh(const char* nodename) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  // The daemon ignores SIGPIPE and its threads may block signals; the
-  // client starts with the ordinary dispositions.
   posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none, piped;
-  sigemptyset(&none);
-  sigemptyset(&piped);
-  sigaddset(&piped, SIGPIPE);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &piped);
-  posix_spawnattr_setflags(&attr,
-                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  plainchildattr(&attr);
   char* argv[] = {const_cast<char*>(sshpath), const_cast<char*>(nodename),
                   const_cast<char*>("/sbin/poweroff"), nullptr};
   pid_t pid;

@@ -29,3 +29,14 @@ void requestcounters::read(bmcrequests* out) const {
   out->seconds = static_cast<double>(micros.load()) / 1e6;
   for (int k = 0; k < NUMFAILKINDS; k++) out->failures[k] = failed[k];
 }
+
+const char* transportname(int kind) {
+  switch (kind) {
+    case TRANSPORT_OPENBMC:
+      return "OpenBMC";
+    case TRANSPORT_REDFISH:
+      return "Redfish";
+    default:
+      return "IPMI";
+  }
+}

@@ -29,6 +29,9 @@
 class chassis;
 class node;
 
+// A TRANSPORT_* kind as operators read it: "IPMI", "OpenBMC", "Redfish".
+const char* transportname(int kind);
+
 // Severity classes of a hardware event a BMC logged.
 enum { HWEVENT_INFO = 0, HWEVENT_WARNING = 1, HWEVENT_CRITICAL = 2,
        NUMHWSEVERITIES = 3 };

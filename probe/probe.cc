@@ -13,6 +13,7 @@
 #include "config/configerror.h"
 #include "ipmi/offer.h"
 #include "ipmi/openipmi.h"
+#include "model/transport.h"
 #include "model/datastructs.h"
 #include "model/globals.h"
 #include "model/offered.h"
@@ -21,17 +22,6 @@
 #include "redfish/offer.h"
 
 namespace {
-
-const char* transportname(int kind) {
-  switch (kind) {
-    case TRANSPORT_OPENBMC:
-      return "OpenBMC";
-    case TRANSPORT_REDFISH:
-      return "Redfish";
-    default:
-      return "IPMI";
-  }
-}
 
 void probeipmi(node* n, bmcoffer* offer) {
   os_hnd = ipmi_posix_setup_os_handler();

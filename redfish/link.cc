@@ -673,18 +673,7 @@ void redfish_link::onreply(const redfishreply& r) {
       }
       return nextplan();
     }
-    case FANREAD: {
-      const planitem& item = plan[planpos - 1];
-      redfishreading m;
-      if (r.status == 404) {
-        store(item.kind, item.index, nullptr);
-        return nextplan();
-      }
-      if (r.status != 200) return refused();
-      if (!readfan(body, len, &m, &error)) return unreadable();
-      store(item.kind, item.index, &m);
-      return nextplan();
-    }
+    case FANREAD:
     case SENSOR:
     case SUPPLY: {
       const planitem& item = plan[planpos - 1];
@@ -694,7 +683,10 @@ void redfish_link::onreply(const redfishreply& r) {
         return nextplan();
       }
       if (r.status != 200) return refused();
-      if (!readsensor(body, len, &m, &error)) return unreadable();
+      // A Fan resource of the newer schema, else a Sensor.
+      bool read = s == FANREAD ? readfan(body, len, &m, &error)
+                               : readsensor(body, len, &m, &error);
+      if (!read) return unreadable();
       store(item.kind, item.index, &m);
       return nextplan();
     }

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "util/spawnattr.h"
+
 extern char** environ;
 
 childrun::~childrun() {
@@ -35,18 +37,8 @@ bool childrun::start(const std::vector<std::string>& argv, time_t deadline) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, p[1], 1);
   posix_spawn_file_actions_adddup2(&actions, p[1], 2);
-  // The daemon ignores SIGPIPE and its threads may block signals; the
-  // child starts with the ordinary dispositions.
   posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none, piped;
-  sigemptyset(&none);
-  sigemptyset(&piped);
-  sigaddset(&piped, SIGPIPE);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &piped);
-  posix_spawnattr_setflags(&attr,
-                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  plainchildattr(&attr);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
