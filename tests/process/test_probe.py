@@ -65,9 +65,8 @@ def test_ipmi_probe_writes_the_sdr_and_says_what_binds(sims, datadir):
     present = chassis.section("simnode", [
         chassis.SIM_FAN, chassis.SIM_TEMP, ("VOLT", "Rail5", "5V", "1 2 6 7")])
     daemon.write_config(datadir, present, IPMI_NODE)
-    status, out, err, seconds = probe(datadir, "node01", bmcs.hosts())
+    status, out, err, _ = probe(datadir, "node01", bmcs.hosts())
     assert status == 0, err
-    assert seconds < 10
     assert sensor_lines(out) == IPMI_SECTION
     lines = out.splitlines()
     start = lines.index("$CHASSISTYPE simnode")
@@ -110,12 +109,11 @@ def test_ipmi_probe_of_a_bmc_refusing_the_login(sims, datadir):
     bmcs = sims(1)
     daemon.write_config(datadir, "$CHASSISTYPE simnode\n\n",
                         "$NODE node01 simnode admin wrong\n")
-    status, out, err, seconds = probe(datadir, "node01", bmcs.hosts())
+    status, out, err, _ = probe(datadir, "node01", bmcs.hosts())
     assert (status, out) == (1, "")
     assert err.startswith(
         "IPMI BMC of node01 (node01-ipmi) refused the login (check the user "
         "and password): "), err
-    assert seconds < 10
     # A node the cluster file does not name is a usage error.
     status, _, err, _ = probe(datadir, "node09", bmcs.hosts())
     assert status == 2 and err == "No node node09 in %s/cluster.dat.\n" % datadir
@@ -178,9 +176,8 @@ def test_redfish_probe_in_each_layout_and_the_pasted_section_binds(
         "".join("$NODE %s rf admin secret\n" % n for n in hosts))
     # The mockup serves Sensors ($expand), and Thermal and Power beside it:
     # each sensor once, in the collection's order, the supply from Power.
-    status, out, err, seconds = probe(datadir, "mock", hosts)
+    status, out, err, _ = probe(datadir, "mock", hosts)
     assert status == 0, err
-    assert seconds < 10
     assert sensor_lines(out) == RF_LINES, out
     lines = out.splitlines()
     assert lines[lines.index("$CHASSISTYPE rf") + 1] == "$$REDFISH"
@@ -262,9 +259,8 @@ def test_openbmc_probe_and_the_pasted_section_binds(
         daemon.write_config(datadir, "$CHASSISTYPE ob\n$$OPENBMC\n\n",
                             "$NODE ob ob root 0penBmc\n"
                             "$NODE obbad ob root 0penBmc\n")
-        status, out, err, seconds = probe(datadir, "ob", hosts)
+        status, out, err, _ = probe(datadir, "ob", hosts)
         assert status == 0, err
-        assert seconds < 10
         assert sensor_lines(out) == OB_LINES, out
         lines = out.splitlines()
         assert lines[lines.index("$CHASSISTYPE ob") + 1] == "$$OPENBMC"
