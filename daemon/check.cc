@@ -129,6 +129,15 @@ std::string checksummary(cluster* cl, const checksettings& s) {
   else
     out += "alerts: off (no limit is compared, no e-mail sent)\n";
   appendf(out, "automatic shutdowns: %s\n", cl->processshutdowns ? "on" : "off");
+  appendf(out, "power-ons: at most %d a second\n", cl->poweronrate);
+  if (!cl->slurmdrain)
+    out += "Slurm drain: off\n";
+  else if (cl->slurmresumeafter > 0)
+    appendf(out, "Slurm drain: on, through %s; resumed after %ld s healthy\n",
+            cl->slurmscontrol, static_cast<long>(cl->slurmresumeafter));
+  else
+    appendf(out, "Slurm drain: on, through %s; never resumed\n",
+            cl->slurmscontrol);
   appendf(out, "group of autonodeconf.dat: %s (%ld)\n", s.group.c_str(),
           static_cast<long>(cl->apachegid));
   if (s.tlsca.empty())

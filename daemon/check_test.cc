@@ -37,6 +37,9 @@ TEST(CheckSummary, CountsNodesPerChassisAndTransport) {
   strcpy(cl->emailto, "ops@example.org");
   strcpy(cl->emailfrom, "kestrel@example.org");
   strcpy(cl->emailserver, "smtp.example.org:2525");
+  cl->slurmdrain = true;
+  strcpy(cl->slurmscontrol, "/usr/bin/scontrol");
+  cl->slurmresumeafter = 600;
   checksettings s;
   s.datadir = "/etc/kestrel";
   s.group = "root";
@@ -52,6 +55,9 @@ TEST(CheckSummary, CountsNodesPerChassisAndTransport) {
       "alerts: on, e-mail to ops@example.org from kestrel@example.org "
       "through smtp.example.org:2525\n"
       "automatic shutdowns: off\n"
+      "power-ons: at most 10 a second\n"
+      "Slurm drain: on, through /usr/bin/scontrol; resumed after 600 s "
+      "healthy\n"
       "group of autonodeconf.dat: root (0)\n"
       "BMC certificates: not checked\n"
       "HTTP: on [::1]:9180\n");

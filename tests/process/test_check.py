@@ -53,6 +53,8 @@ def test_the_examples_pass_and_are_summed_up(datadir):
         "alerts: on, e-mail to ops@example.org,oncall@example.org from "
         "kestrel@example.org through smtp.example.org\n"
         "automatic shutdowns: off\n"
+        "power-ons: at most 10 a second\n"
+        "Slurm drain: off\n"
         "group of autonodeconf.dat: root (0)\n"
         "BMC certificates: not checked\n"
         "HTTP: off\n" % datadir)
