@@ -5,7 +5,8 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 
-from tests.harness import daemon  # noqa: E402
+from tests.harness import daemon, ipmisim  # noqa: E402
+from tests.harness.redfish import Fleet  # noqa: E402
 
 
 def pytest_configure(config):
@@ -61,3 +62,33 @@ def start_kestrel(datadir):
     for k in started:
         if k.running():
             k.stop()
+
+
+@pytest.fixture
+def sims(tmp_path):
+    """Starts sets of simulated IPMI BMCs; stops them after the test."""
+    started = []
+
+    def start(count, **kwargs):
+        s = ipmisim.SimSet(str(tmp_path / "sims"), count, **kwargs)
+        started.append(s)
+        return s
+
+    yield start
+    for s in started:
+        s.stop_all()
+
+
+@pytest.fixture
+def fleets(tmp_path):
+    """Starts Redfish test BMC processes; stops them after the test."""
+    started = []
+
+    def start(specs, tag="redfish"):
+        f = Fleet(str(tmp_path), specs, tag=tag).start()
+        started.append(f)
+        return f
+
+    yield start
+    for f in started:
+        f.stop()

@@ -29,20 +29,6 @@ def cluster_text(names, extra="$HTTP_LISTEN %s\n" % LISTEN):
         n, ipmisim.USER, ipmisim.PASSWORD) for n in names)
 
 
-@pytest.fixture
-def sims(tmp_path):
-    started = []
-
-    def start(count):
-        s = ipmisim.SimSet(str(tmp_path / "sims"), count)
-        started.append(s)
-        return s
-
-    yield start
-    for s in started:
-        s.stop_all()
-
-
 def get(path, method="GET", headers=None, timeout=5, source=None):
     """(status, headers, body) of one request to kestrel."""
     c = http.client.HTTPConnection(HOST, PORT, timeout=timeout, source_address=(

@@ -4,10 +4,6 @@ Each node's BMC starts at 45 degC, 12.00 V, 5000 RPM, with its power supply
 and battery present and sound, and its chassis powered on.
 """
 
-import os
-
-import pytest
-
 from tests.harness import chassis, ipmisim, util
 
 # One slot name per way a name can fail to match: case ("cpu temp") and a
@@ -28,20 +24,6 @@ FRESH = {"FAN": [5000], "TEMP": [4500, 0], "VOLT": [1200, 0], "DISC": [0],
 def cluster_text(names, chassis="simnode"):
     return "".join("$NODE %s %s %s %s\n" % (n, chassis, ipmisim.USER,
                                              ipmisim.PASSWORD) for n in names)
-
-
-@pytest.fixture
-def sims(tmp_path):
-    started = []
-
-    def start(count, **kwargs):
-        s = ipmisim.SimSet(str(tmp_path / "sims"), count, **kwargs)
-        started.append(s)
-        return s
-
-    yield start
-    for s in started:
-        s.stop_all()
 
 
 def wait_record(k, name, predicate, timeout, what):

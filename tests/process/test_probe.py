@@ -8,7 +8,7 @@ import pytest
 
 from tests.harness import chassis, daemon, ipmisim, util
 from tests.harness.openbmc import TestBmc as OpenBmc
-from tests.harness.redfish import Fleet, sensor
+from tests.harness.redfish import sensor
 
 pytestmark = pytest.mark.quick
 
@@ -24,20 +24,6 @@ IPMI_SECTION = [
     '$$DISC1 PSU1_Status "PSU1 Status" 0',
     '$$DISC2 CMOS_Battery "CMOS Battery" 0',
 ]
-
-
-@pytest.fixture
-def sims(tmp_path):
-    started = []
-
-    def start(count):
-        s = ipmisim.SimSet(str(tmp_path / "sims"), count)
-        started.append(s)
-        return s
-
-    yield start
-    for s in started:
-        s.stop_all()
 
 
 def probe(datadir, node, hosts=None, timeout=60):
@@ -143,25 +129,11 @@ RF_LINES = [
 ]
 
 
-@pytest.fixture
-def fleet(tmp_path):
-    started = []
-
-    def start(specs):
-        f = Fleet(str(tmp_path), specs).start()
-        started.append(f)
-        return f
-
-    yield start
-    for f in started:
-        f.stop()
-
-
 def test_redfish_probe_in_each_layout_and_the_pasted_section_binds(
-        fleet, datadir, start_kestrel):
+        fleets, datadir, start_kestrel):
     addresses = {"mock": "127.0.0.51", "web": "127.0.0.52",
                  "drac": "127.0.0.53", "new": "127.0.0.55"}
-    bmcs = fleet([dict(name="mock", address=addresses["mock"], flavour="dmtf",
+    bmcs = fleets([dict(name="mock", address=addresses["mock"], flavour="dmtf",
                        sensors=RF_SENSORS),
                   dict(name="web", address=addresses["web"], flavour="bmcweb",
                        sensors=RF_SENSORS),

@@ -13,7 +13,7 @@ import pytest
 
 from tests.harness import chassis, daemon, smtp, util
 from tests.harness.openbmc import TestBmc as OpenBmc
-from tests.harness.redfish import Fleet, sensor
+from tests.harness.redfish import sensor
 from tests.process.test_alerts import FAKETIME_LIB, FAST, POWERED_OFF
 
 CHASSIS = chassis.redfish()
@@ -29,21 +29,6 @@ READINGS = {"FAN": [7200], "TEMP": [2150, 4512], "VOLT": [1225], "DISC": [1]}
 ADDRESSES = {"mock": "127.0.0.41", "web": "127.0.0.42", "drac": "127.0.0.43"}
 FLAVOURS = {"mock": "dmtf", "web": "bmcweb", "drac": "idrac"}
 SESSIONS = "/redfish/v1/SessionService/Sessions"
-
-
-@pytest.fixture
-def fleets(tmp_path):
-    """Starts Redfish test BMC processes; stops them after the test."""
-    started = []
-
-    def start(specs, tag="redfish"):
-        f = Fleet(str(tmp_path), specs, tag=tag).start()
-        started.append(f)
-        return f
-
-    yield start
-    for f in started:
-        f.stop()
 
 
 def bmcconf(name, **extra):
