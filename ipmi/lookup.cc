@@ -6,13 +6,13 @@
 #include "ipmi/lookup.h"
 
 #include <netdb.h>
+#include <pthread.h>
 #include <string.h>
 #include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <map>
-#include <thread>
 
 #include "model/locks.h"
 
@@ -56,6 +56,34 @@ int resolvehost(const std::string& host, std::string* address) {
   return rv;
 }
 
+namespace {
+
+// What a helper is given; it frees it.
+struct lookupjob {
+  lookuptable* t;
+  std::string host;
+  resolver how;
+};
+
+// Each look-up's own helper thread.
+void* lookupthread(void* arg) {
+  lookupjob* job = static_cast<lookupjob*>(arg);
+  std::string address;
+  bool found = job->how(job->host, &address) == 0;
+  {
+    holding<lockable> hold(job->t->lock);
+    lookup& l = job->t->entries[job->host];
+    l.done = true;
+    l.found = found;
+    l.address = address;
+  }
+  job->t->done.notify_all();
+  delete job;
+  return nullptr;
+}
+
+}  // namespace
+
 void startlookup(const std::string& host, resolver how) {
   lookuptable& t = table();
   {
@@ -63,18 +91,20 @@ void startlookup(const std::string& host, resolver how) {
     if (t.entries.count(host)) return;
     t.entries[host].started = std::chrono::steady_clock::now();
   }
-  std::thread([&t, host, how] {
-    std::string address;
-    bool found = how(host, &address) == 0;
-    {
-      holding<lockable> hold(t.lock);
-      lookup& l = t.entries[host];
-      l.done = true;
-      l.found = found;
-      l.address = address;
-    }
-    t.done.notify_all();
-  }).detach();
+  // Detached from its creation: detaching a helper that may already have
+  // ended races with its end under the sanitizers' thread bookkeeping.
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_t helper;
+  lookupjob* job = new lookupjob{&t, host, how};
+  if (pthread_create(&helper, &attr, lookupthread, job) != 0) {
+    // No thread to be had: an unfound name, which OpenIPMI then looks up.
+    delete job;
+    holding<lockable> hold(t.lock);
+    t.entries[host].done = true;
+  }
+  pthread_attr_destroy(&attr);
 }
 
 bool lookedup(const std::string& host, std::string* address,
